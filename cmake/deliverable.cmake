@@ -1,0 +1,31 @@
+# Build rules shared by everything that ships to the receiver: no exceptions,
+# no RTTI, and a link that names libc (and the static libgcc helpers) alone, so
+# that no libstdc++ or libgcc_s can slip in, with or without --as-needed.
+
+function(receiver_compile_rules target)
+  target_compile_options(${target} PRIVATE
+    -fno-exceptions -fno-rtti -fno-asynchronous-unwind-tables
+    -fno-threadsafe-statics -fvisibility=hidden)
+endfunction()
+
+function(receiver_link_rules target)
+  target_link_options(${target} PRIVATE -nodefaultlibs -Wl,--no-as-needed)
+  target_link_libraries(${target} PRIVATE c gcc)
+endfunction()
+
+# A program for the receiver: its routines live in an OBJECT library so the
+# unit tests link exactly the code that ships.
+function(receiver_program name)
+  cmake_parse_arguments(ARG "" "MAIN" "SOURCES" ${ARGN})
+  if(ARG_SOURCES)
+    add_library(${name}_core OBJECT ${ARG_SOURCES})
+    receiver_compile_rules(${name}_core)
+    target_include_directories(${name}_core PUBLIC ${CMAKE_CURRENT_SOURCE_DIR})
+  endif()
+  add_executable(${name} ${ARG_MAIN})
+  receiver_compile_rules(${name})
+  receiver_link_rules(${name})
+  if(ARG_SOURCES)
+    target_link_libraries(${name} PRIVATE ${name}_core)
+  endif()
+endfunction()
