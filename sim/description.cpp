@@ -180,6 +180,7 @@ static bool parse_line(char *raw, receiver &rx) {
   if (strcmp(key, "tp") == 0) return parse_transponder(r, rx);
   if (strcmp(key, "result") == 0) return parse_result(r, rx);
   if (strcmp(key, "fault") == 0) return parse_fault(r, rx);
+  if (strcmp(key, "trace") == 0) return r.count == 2 && strcmp(r.fields[1], "stderr") == 0 && (rx.trace_stderr = true);
   if (strcmp(key, "wait") == 0) return r.count == 2 && strcmp(r.fields[1], "real") == 0 && (rx.real_wait = true);
   return false;
 }

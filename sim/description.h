@@ -43,6 +43,7 @@ struct receiver {
   bool fault_open;
   bool fault_listing;
   bool real_wait;
+  bool trace_stderr;  // log the size of every write to standard error
 };
 
 bool load_description(const char *path, receiver &rx, char *error, size_t error_size);

@@ -265,6 +265,15 @@ SIM_EXPORT int ioctl(int fd, unsigned long request, ...) {
   }
 }
 
+// ---- standard error ------------------------------------------------------
+
+// With "trace stderr", each write to standard error is logged with its size,
+// so a test can see whether a result line left the tool in one piece.
+SIM_EXPORT ssize_t write(int fd, const void *data, size_t size) {
+  if (g_ready && g_rx.trace_stderr && fd == STDERR_FILENO) log_line("write 2 %zu", size);
+  return real<ssize_t (*)(int, const void *, size_t)>("write")(fd, data, size);
+}
+
 // ---- time -----------------------------------------------------------------
 
 SIM_EXPORT unsigned int sleep(unsigned int seconds) {
