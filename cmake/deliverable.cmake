@@ -2,14 +2,20 @@
 # no RTTI, and a link that names libc (and the static libgcc helpers) alone, so
 # that no libstdc++ or libgcc_s can slip in, with or without --as-needed.
 
+# Everything is also built for size: the receiver's flash is small. A
+# toolchain file may add RECEIVER_TARGET_OPTIONS (compile),
+# RECEIVER_TARGET_LINK_OPTIONS and, for
+# programs only, RECEIVER_PROGRAM_COMPILE_OPTIONS / _LINK_OPTIONS.
 function(receiver_compile_rules target)
   target_compile_options(${target} PRIVATE
     -fno-exceptions -fno-rtti -fno-asynchronous-unwind-tables
-    -fno-threadsafe-statics -fvisibility=hidden)
+    -fno-threadsafe-statics -fvisibility=hidden
+    -ffunction-sections -fdata-sections -fno-ident ${RECEIVER_TARGET_OPTIONS})
 endfunction()
 
 function(receiver_link_rules target)
-  target_link_options(${target} PRIVATE -nodefaultlibs -Wl,--no-as-needed)
+  target_link_options(${target} PRIVATE -nodefaultlibs -Wl,--no-as-needed
+    -Wl,--gc-sections -Wl,--build-id=none ${RECEIVER_TARGET_LINK_OPTIONS})
   target_link_libraries(${target} PRIVATE c gcc)
 endfunction()
 
@@ -20,11 +26,16 @@ function(receiver_program name)
   if(ARG_SOURCES)
     add_library(${name}_core OBJECT ${ARG_SOURCES})
     receiver_compile_rules(${name}_core)
+    target_compile_options(${name}_core PRIVATE ${RECEIVER_PROGRAM_COMPILE_OPTIONS})
+    # Whatever links these objects (the unit tests too) links as they need.
+    target_link_options(${name}_core INTERFACE ${RECEIVER_PROGRAM_LINK_OPTIONS})
     target_include_directories(${name}_core PUBLIC ${CMAKE_CURRENT_SOURCE_DIR})
   endif()
   add_executable(${name} ${ARG_MAIN})
   receiver_compile_rules(${name})
   receiver_link_rules(${name})
+  target_compile_options(${name} PRIVATE ${RECEIVER_PROGRAM_COMPILE_OPTIONS})
+  target_link_options(${name} PRIVATE ${RECEIVER_PROGRAM_LINK_OPTIONS})
   if(ARG_SOURCES)
     target_link_libraries(${name} PRIVATE ${name}_core)
   endif()

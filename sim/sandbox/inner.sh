@@ -85,6 +85,7 @@ done
 
 export SANDBOX_LOG="$log"
 status=0
-"$work/bin/program" "$@" || status=$?
+# shellcheck disable=SC2086
+${SANDBOX_EMULATOR:-} "$work/bin/program" "$@" || status=$?
 echo "exit $status" >> "$log"
 exit "$status"

@@ -7,6 +7,8 @@ import unittest
 
 WAKENAP = os.environ["WAKENAP"]
 SANDBOX = os.environ["STANDBY_SANDBOX"]
+# A cross-built wakenap runs under qemu-user, inside the sandbox.
+EMULATOR = ["-e", os.environ["STANDBY_EMULATOR"]] if os.environ.get("STANDBY_EMULATOR") else []
 
 COMMANDS = [
     "killall nmbd",
@@ -42,7 +44,7 @@ def standin(command):
 class Sandboxed:
     def __init__(self, *options, args=()):
         with tempfile.TemporaryDirectory() as logdir:
-            done = subprocess.run([SANDBOX, "-d", logdir, *options, WAKENAP, *args], capture_output=True, timeout=120)
+            done = subprocess.run([SANDBOX, "-d", logdir, *EMULATOR, *options, WAKENAP, *args], capture_output=True, timeout=120)
             path = os.path.join(logdir, "events.log")
             self.events = []
             if os.path.exists(path):

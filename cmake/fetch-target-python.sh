@@ -1,0 +1,23 @@
+#!/bin/sh
+# Unpacks Debian's CPython 3.11 for a receiver processor into a folder, so
+# the guide CRC module can be built against its headers and tested by its
+# own interpreter under qemu-user.
+#   cmake/fetch-target-python.sh ARCH DEST     (ARCH: mipsel, armhf, arm64)
+# Needs root once: it adds ARCH to dpkg's architectures and updates apt.
+set -eu
+arch=$1
+dest=$2
+packages="python3.11-minimal libpython3.11-minimal libpython3.11-stdlib libpython3.11-dev
+  libc6 libgcc-s1 libexpat1 zlib1g"
+
+[ -x "$dest/usr/bin/python3.11" ] && exit 0
+if ! dpkg --print-foreign-architectures | grep -qx "$arch"; then
+  dpkg --add-architecture "$arch"
+  apt-get update -qq
+fi
+debs=$(mktemp -d)
+trap 'rm -rf "$debs"' EXIT
+(cd "$debs" && for p in $packages; do echo "$p:$arch"; done | xargs apt-get download -qq)
+mkdir -p "$dest"
+for deb in "$debs"/*.deb; do dpkg -x "$deb" "$dest"; done
+echo "target python for $arch in $dest"

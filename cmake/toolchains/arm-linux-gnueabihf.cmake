@@ -1,0 +1,5 @@
+# The receiver family's arm processors, with Debian's arm-linux-gnueabihf cross compiler.
+set(CMAKE_SYSTEM_PROCESSOR arm)
+set(CROSS_TRIPLE arm-linux-gnueabihf)
+set(CROSS_QEMU qemu-arm)
+include(${CMAKE_CURRENT_LIST_DIR}/../cross.cmake)

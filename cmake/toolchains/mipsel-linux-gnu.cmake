@@ -1,0 +1,14 @@
+# The receiver family's mips processors, with Debian's mipsel-linux-gnu cross compiler.
+set(CMAKE_SYSTEM_PROCESSOR mips)
+set(CROSS_TRIPLE mipsel-linux-gnu)
+set(CROSS_QEMU qemu-mipsel)
+include(${CMAKE_CURRENT_LIST_DIR}/../cross.cmake)
+
+# Size: no .pdr debugging tables, and position-dependent programs, which on
+# MIPS drop a relocation per word-table row and the PIC call sequences.
+set(RECEIVER_TARGET_OPTIONS -Wa,-mno-pdr)
+set(RECEIVER_PROGRAM_COMPILE_OPTIONS -fno-pie)
+set(RECEIVER_PROGRAM_LINK_OPTIONS -no-pie)
+
+# Stripped-size budget of the receiver's flash, in bytes.
+set(RECEIVER_SIZE_BUDGETS skysweep=8192 wakenap=5120 zarvocrc=6144)
