@@ -16,6 +16,10 @@ endfunction()
 function(receiver_link_rules target)
   target_link_options(${target} PRIVATE -nodefaultlibs -Wl,--no-as-needed
     -Wl,--gc-sections -Wl,--build-id=none ${RECEIVER_TARGET_LINK_OPTIONS})
+  if(RECEIVER_SANITIZE)
+    # -nodefaultlibs drops the sanitizer runtimes too: name them, first.
+    target_link_libraries(${target} PRIVATE asan ubsan)
+  endif()
   target_link_libraries(${target} PRIVATE c gcc)
 endfunction()
 

@@ -79,6 +79,10 @@ static void write_listing_file() {
 }
 
 __attribute__((constructor)) static void simrx_start() {
+  // Loaded into a wrapper such as valgrind's launcher: stay out of its way
+  // and leave LD_PRELOAD for the program it starts.
+  const char *program = getenv("SIMRX_PROGRAM");
+  if (program != nullptr && strcmp(program, program_invocation_short_name) != 0) return;
   // Host children (the shell behind popen) must not load this library,
   // which may be built for another processor.
   unsetenv("LD_PRELOAD");

@@ -68,7 +68,18 @@ if ! omitted commands; then
   done
 fi
 omitted shell || mount -n --bind "$root/bin/sh" /bin/sh
-omitted proc || mount -n --rbind "$root/proc" /proc  # last: mount itself reads /proc
+if ! omitted proc; then
+  # The stand-in /proc holds the driver's files; everything else in it leads
+  # to the sandbox's own proc (its PID namespace), so /proc/self still works.
+  mkdir -p "$root/realproc"
+  mount -n --rbind /proc "$root/realproc"
+  for entry in /proc/*; do
+    name=${entry##*/}
+    case $name in [0-9]*|stb) continue ;; esac
+    ln -s "$root/realproc/$name" "$root/proc/$name"
+  done
+  mount -n --rbind "$root/proc" /proc  # last: mount itself reads /proc
+fi
 
 # ---- check every stand-in before the program starts ----------------------
 [ -f /sys/power/.standin ] || refuse "/sys/power stand-in not in place"
