@@ -16,11 +16,13 @@ constexpr uint32_t crc_table_entry(uint32_t byte) {
   return crc;
 }
 
-#define CRC_ROW4(i) crc_table_entry(i), crc_table_entry(i + 1), crc_table_entry(i + 2), crc_table_entry(i + 3)
-#define CRC_ROW16(i) CRC_ROW4(i), CRC_ROW4(i + 4), CRC_ROW4(i + 8), CRC_ROW4(i + 12)
-#define CRC_ROW64(i) CRC_ROW16(i), CRC_ROW16(i + 16), CRC_ROW16(i + 32), CRC_ROW16(i + 48)
+#define CRC_ROW4(i) crc_table_entry(i), crc_table_entry((i) + 1), crc_table_entry((i) + 2), crc_table_entry((i) + 3)
+#define CRC_ROW16(i) CRC_ROW4(i), CRC_ROW4((i) + 4), CRC_ROW4((i) + 8), CRC_ROW4((i) + 12)
+#define CRC_ROW64(i) CRC_ROW16(i), CRC_ROW16((i) + 16), CRC_ROW16((i) + 32), CRC_ROW16((i) + 48)
 
-// Exported for the importer's own C code, which reads the same table.
+// Exported for the importer's own C code, which reads the same table. Each
+// binary includes this header from one source file only.
+// NOLINTNEXTLINE(misc-definitions-in-headers)
 extern "C" __attribute__((visibility("default"))) constexpr uint32_t CRCTABLE[256] = {
     CRC_ROW64(0u), CRC_ROW64(64u), CRC_ROW64(128u), CRC_ROW64(192u)};
 

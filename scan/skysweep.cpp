@@ -30,12 +30,12 @@ static const char *const szUsage[] = {
 static_assert(sizeof(szUsage) / sizeof(szUsage[0]) == 8);
 
 static void print_usage() {
-  for (const char *line : szUsage) puts(line);
+  for (const char *line : szUsage) (void)puts(line);  // nothing to do if stdout is gone
 }
 
 static bool frontend_exists(int32_t bus) {
   char path[256];
-  snprintf(path, sizeof path, kFrontendPath, static_cast<int>(bus));
+  (void)snprintf(path, sizeof path, kFrontendPath, static_cast<int>(bus));  // fits: sizeof path > 40
   struct stat st;
   return stat(path, &st) == 0;
 }
@@ -62,12 +62,12 @@ int main(int argc, char **argv) {
   scan_options o = read_settings(argc, argv);
 
   if (!frontend_exists(o.bus) || !is_satellite_tuner(o.bus)) {
-    puts("unsupported device");
+    (void)puts("unsupported device");
     return 0;
   }
 
   char path[256];
-  snprintf(path, sizeof path, kBlindscanPath, static_cast<int>(o.bus));
+  (void)snprintf(path, sizeof path, kBlindscanPath, static_cast<int>(o.bus));  // fits, as above
   int fd = open(path, O_RDWR);
   if (fd < 0) return 0;
 
