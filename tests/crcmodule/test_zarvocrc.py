@@ -2,6 +2,7 @@
 reference and (where installed) crcmod; every case on str and on bytes."""
 import random
 import sys
+import threading
 import unittest
 
 import zarvocrc
@@ -133,6 +134,32 @@ class ModuleSurface(unittest.TestCase):
     def test_built_for_this_interpreter(self):
         tag = f"cpython-{sys.version_info[0]}{sys.version_info[1]}"
         self.assertIn(tag, zarvocrc.__file__)
+
+
+class Threads(unittest.TestCase):
+    def test_several_threads_get_the_same_results_as_one(self):
+        rng = random.Random(99)
+        cases = [(bytes(rng.getrandbits(8) for _ in range(rng.randrange(0, 600))), rng.randrange(-300, 300))
+                 for _ in range(200)]
+        expected = [zarvocrc.crc32(data, type_) for data, type_ in cases]
+        results = {}
+
+        def work(name):
+            results[name] = [[zarvocrc.crc32(data, type_) for data, type_ in cases] for _ in range(20)]
+
+        threads = [threading.Thread(target=work, args=(n,)) for n in range(8)]
+        old = sys.getswitchinterval()
+        sys.setswitchinterval(1e-6)  # switch threads as often as the interpreter allows
+        try:
+            for t in threads:
+                t.start()
+            for t in threads:
+                t.join()
+        finally:
+            sys.setswitchinterval(old)
+        for name in range(8):
+            for run in results[name]:
+                self.assertEqual(run, expected)
 
 
 class AgainstCrcmod(unittest.TestCase):
