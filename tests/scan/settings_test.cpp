@@ -1,6 +1,9 @@
 // Conversion of the positional arguments.
 #include <gtest/gtest.h>
 
+#include <array>
+#include <vector>
+
 #include "settings.h"
 
 namespace {
@@ -20,28 +23,18 @@ TEST(Settings, ConvertsByAtoiRules) {
   for (const auto &c : cases) EXPECT_EQ(to_setting(c.text), c.expected) << '"' << c.text << '"';
 }
 
-TEST(Settings, PositionsFillInOrderAndTheRestKeepDefaults) {
-  char prog[] = "skysweep", a[] = "1000", b[] = "1200", c[] = "3", d[] = "30", e[] = "1", f[] = "1", g[] = "2",
-       extra[] = "99";
-  char *one[] = {prog, a};
-  scan_options o = read_settings(2, one);
-  EXPECT_EQ(o.start_freq, 1000);
-  EXPECT_EQ(o.end_freq, 2150);
-  EXPECT_EQ(o.start_sr, 2);
-  EXPECT_EQ(o.end_sr, 45);
-  EXPECT_EQ(o.polar, 0);
-  EXPECT_EQ(o.band, 0);
-  EXPECT_EQ(o.bus, 0);
+std::array<int32_t, kSettingCount> settings_of(std::vector<const char *> args) {
+  std::vector<char *> argv = {const_cast<char *>("skysweep")};
+  for (const char *a : args) argv.push_back(const_cast<char *>(a));
+  scan_options o = read_settings(static_cast<int>(argv.size()), argv.data());
+  return {o.start_freq, o.end_freq, o.start_sr, o.end_sr, o.polar, o.band, o.bus};
+}
 
-  char *all[] = {prog, a, b, c, d, e, f, g, extra};
-  o = read_settings(9, all);
-  EXPECT_EQ(o.start_freq, 1000);
-  EXPECT_EQ(o.end_freq, 1200);
-  EXPECT_EQ(o.start_sr, 3);
-  EXPECT_EQ(o.end_sr, 30);
-  EXPECT_EQ(o.polar, 1);
-  EXPECT_EQ(o.band, 1);
-  EXPECT_EQ(o.bus, 2);
+TEST(Settings, PositionsFillInOrderAndTheRestKeepDefaults) {
+  using S = std::array<int32_t, kSettingCount>;
+  EXPECT_EQ(settings_of({"1000"}), (S{1000, 2150, 2, 45, 0, 0, 0}));
+  EXPECT_EQ(settings_of({"1000", "1200", "3"}), (S{1000, 1200, 3, 45, 0, 0, 0}));
+  EXPECT_EQ(settings_of({"1000", "1200", "3", "30", "1", "1", "2", "99"}), (S{1000, 1200, 3, 30, 1, 1, 2}));
 }
 
 }  // namespace
