@@ -10,7 +10,7 @@ import timeit
 
 SIZES = [0, 16, 30, 64, 250, 4096, 1 << 20]
 CALLGRIND_SIZES = [0, 30, 250]
-CALLGRIND_CALLS = 2000
+CALLGRIND_CALLS = 20000
 
 
 def payload(size):
@@ -25,7 +25,7 @@ def contenders(data, type_=5):
     import zarvocrc
 
     space = {"crc32": zarvocrc.crc32, "binascii_crc32": binascii.crc32, "data": data, "type_": type_}
-    calls = {"zarvocrc": "crc32(data, type_)", "binascii.crc32": "binascii_crc32(data)"}
+    calls = {"zarvocrc": "crc32(data, type_)", "binascii.crc32": "binascii_crc32(data)", "empty loop": "pass"}
     try:
         import crcmod
     except ImportError:
@@ -46,7 +46,7 @@ def ns_per_call(call, size):
 
 
 def timing_table():
-    names = list(contenders(b""))
+    names = [n for n in contenders(b"") if n != "empty loop"]
     print(f"{'bytes':>8} " + " ".join(f"{n:>24}" for n in names) + f" {'zarvocrc GB/s':>14}")
     for size in SIZES:
         calls = contenders(payload(size))
@@ -64,12 +64,14 @@ def loop_only(name, size, calls):
 def callgrind_instructions(name, size, calls):
     cmd = ["valgrind", "--tool=callgrind", "--callgrind-out-file=/dev/null", sys.executable, __file__,
            os.environ["ZARVOCRC_DIR"], "--loop", name, str(size), str(calls)]
-    out = subprocess.run(cmd, capture_output=True, text=True, check=True).stderr
+    # A fixed hash seed keeps the interpreter's own work the same run to run.
+    env = dict(os.environ, PYTHONHASHSEED="0")
+    out = subprocess.run(cmd, capture_output=True, text=True, check=True, env=env).stderr
     return int(re.search(r"Collected : (\d+)", out).group(1))
 
 
 def callgrind_table():
-    names = [n for n in contenders(b"") if n != "binascii.crc32"]
+    names = [n for n in contenders(b"") if n not in ("binascii.crc32", "empty loop")]
     print(f"\ninstructions per call (callgrind, {CALLGRIND_CALLS} calls less an empty run)")
     print(f"{'bytes':>8} " + " ".join(f"{n:>24}" for n in names))
     per_call = {}
@@ -81,6 +83,10 @@ def callgrind_table():
             per_call[name, size] = (total - base) / CALLGRIND_CALLS
             row.append(per_call[name, size])
         print(f"{size:>8} " + " ".join(f"{v:24.0f}" for v in row))
+    loop = (callgrind_instructions("empty loop", 0, CALLGRIND_CALLS) - callgrind_instructions("empty loop", 0, 0))
+    loop /= CALLGRIND_CALLS
+    print(f"the timeit loop itself: {loop:.0f} instructions per iteration; zarvocrc net of it at 0 bytes: "
+          f"{per_call['zarvocrc', 0] - loop:.0f}")
     for name in names:
         per_byte = (per_call[name, 250] - per_call[name, 0]) / 250
         print(f"{name}: {per_byte:.2f} instructions per data byte")
