@@ -35,7 +35,8 @@ static int g_device_fd = -1;
 static int g_device_bus = -1;
 static uint32_t g_params[5];
 static const transponder *g_locked;
-static bool g_ready;
+static bool g_active;  // loaded into the tool it was started for
+static bool g_ready;   // and its description is loaded
 
 template <typename F>
 static F real(const char *name) {
@@ -87,6 +88,9 @@ __attribute__((constructor)) static void simrx_start() {
   // Host children (the shell behind popen) must not load this library,
   // which may be built for another processor.
   unsetenv("LD_PRELOAD");
+  // From here on the receiver's nodes never reach the real system, even if
+  // the description below cannot be loaded: they are simply missing then.
+  g_active = true;
   const char *dir = getenv("SIMRX_DIR");
   const char *description = getenv("SIMRX_SAT");
   if (dir == nullptr || description == nullptr || strchr(dir, '\'') != nullptr) return;
@@ -114,7 +118,7 @@ static bool frontend_exists(const char *path) {
 
 template <typename Stat>
 static int fake_stat(const char *path, Stat *st) {
-  if (!frontend_exists(path)) {
+  if (!g_ready || !frontend_exists(path)) {
     log_line("stat %s -> -1", path);
     errno = ENOENT;
     return -1;
@@ -127,12 +131,12 @@ static int fake_stat(const char *path, Stat *st) {
 }
 
 SIM_EXPORT int stat(const char *path, struct stat *st) {
-  if (g_ready && is_simulated_node(path)) return fake_stat(path, st);
+  if (g_active && is_simulated_node(path)) return fake_stat(path, st);
   return real<int (*)(const char *, struct stat *)>("stat")(path, st);
 }
 
 SIM_EXPORT int stat64(const char *path, struct stat64 *st) {
-  if (g_ready && is_simulated_node(path)) return fake_stat(path, st);
+  if (g_active && is_simulated_node(path)) return fake_stat(path, st);
   return real<int (*)(const char *, struct stat64 *)>("stat64")(path, st);
 }
 
@@ -140,8 +144,8 @@ SIM_EXPORT int stat64(const char *path, struct stat64 *st) {
 
 SIM_EXPORT FILE *popen(const char *command, const char *mode) {
   auto real_popen = real<FILE *(*)(const char *, const char *)>("popen");
-  if (!g_ready || strcmp(command, kListingCommand) != 0) return real_popen(command, mode);
-  if (g_rx.fault_listing) {
+  if (!g_active || strcmp(command, kListingCommand) != 0) return real_popen(command, mode);
+  if (!g_ready || g_rx.fault_listing) {
     log_line("popen %s -> fail", command);
     errno = EMFILE;
     return nullptr;
@@ -167,7 +171,7 @@ SIM_EXPORT int pclose(FILE *stream) {
 
 static int open_device(const char *path, int flags) {
   int bus = node_number(path, kBlindscanPrefix);
-  bool exists = bus >= 0 && bus < kMaxTuners && g_rx.frontend[bus];
+  bool exists = g_ready && bus >= 0 && bus < kMaxTuners && g_rx.frontend[bus];
   if (!exists || g_rx.fault_open || g_device_fd >= 0) {
     log_line("open %s flags=0x%x -> fail", path, static_cast<unsigned>(flags));
     errno = exists ? EBUSY : ENOENT;
@@ -182,7 +186,7 @@ static int open_device(const char *path, int flags) {
 }
 
 static int open_any(const char *symbol, const char *path, int flags, va_list args) {
-  if (g_ready && is_simulated_node(path)) return open_device(path, flags);
+  if (g_active && is_simulated_node(path)) return open_device(path, flags);
   // NOLINTNEXTLINE(clang-analyzer-valist.Uninitialized): the caller started it
   mode_t mode = (flags & (O_CREAT | O_TMPFILE)) != 0 ? va_arg(args, mode_t) : 0;
   return real<int (*)(const char *, int, ...)>(symbol)(path, flags, mode);
