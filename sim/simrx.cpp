@@ -225,15 +225,11 @@ static int fail_request(int code, int ret) {
 static int set_params(const uint32_t *words) {
   memcpy(g_params, words, sizeof g_params);
   g_locked = nullptr;
-  uint32_t mhz = g_params[0] / 1000000u;
   int ret = 0;
-  if (scripted_fault(g_rx, 1, mhz, &ret)) {
-    log_line("ioctl BS_SET_PARAMS %u %u %u %u %u -> %d", words[0], words[1], words[2], words[3], words[4], ret);
-    errno = EIO;
-    return ret;
-  }
-  log_line("ioctl BS_SET_PARAMS %u %u %u %u %u -> 0", words[0], words[1], words[2], words[3], words[4]);
-  return 0;
+  bool failed = scripted_fault(g_rx, 1, g_params[0] / 1000000u, &ret);
+  log_line("ioctl BS_SET_PARAMS %u %u %u %u %u -> %d", words[0], words[1], words[2], words[3], words[4], ret);
+  if (failed) errno = EIO;
+  return ret;
 }
 
 static int search() {
