@@ -160,7 +160,7 @@ SIM_EXPORT FILE *popen(const char *command, const char *mode) {
 }
 
 SIM_EXPORT int pclose(FILE *stream) {
-  if (stream != nullptr && stream == g_listing_pipe) {
+  if (g_listing_pipe != nullptr && stream == g_listing_pipe) {
     log_line("pclose");
     g_listing_pipe = nullptr;
   }
