@@ -120,8 +120,11 @@ class BadArguments(unittest.TestCase):
                     zarvocrc.crc32(*args)
 
     def test_keywords_are_refused(self):
-        with self.assertRaises(TypeError):
-            zarvocrc.crc32(data=b"abc", type=0)
+        for args, kwargs in (((), {"data": b"abc", "type": 0}), ((b"abc", 0), {"type": 5}),
+                             ((b"abc",), {"type": 0})):
+            with self.subTest(args=args, kwargs=kwargs):
+                with self.assertRaises(TypeError):
+                    zarvocrc.crc32(*args, **kwargs)
 
 
 class ModuleSurface(unittest.TestCase):

@@ -69,6 +69,7 @@ TEST(NimSockets, EachTypeLineMapsToItsSystemNumber) {
       {"\tType: DVB-S2\n", 6}, {"\tType: DVB-S\n", 5},          {"\tType: DVB-C\n", 1},
       {"\tType: DVB-T2\n", 16}, {"\tType: DVB-T\n", 3},         {"\tType: DVB-T2/DVB-S\n", 5},
       {"\tType: ATSC\n", 0},   {"\tName: DVB-S2 tuner\n", 0},   {"\ttype: DVB-S2\n", 0},
+      {"\tName: DVB-S2 Type tuner\n", 0},
   };
   for (const auto &c : cases) EXPECT_EQ(read_text(c.line)[0], c.expected) << c.line;
 }

@@ -77,9 +77,14 @@ TEST(ResultLine, SymbolRateAboveIntRangePrintsSigned) {
   EXPECT_NE(line_of(r, 0, 0).find(" -1294967296 "), std::string::npos);
 }
 
-TEST(ResultLine, TooSmallBufferGivesNothing) {
-  char buf[16];
-  EXPECT_EQ(format_result_line(buf, sizeof buf, kCarrier, 0, 0), 0u);
+TEST(ResultLine, BufferMustHoldTheLineAndItsTerminator) {
+  const std::string line = line_of(kCarrier, 0, 0);
+  char buf[256];
+  const struct {
+    size_t size;
+    size_t expected;
+  } cases[] = {{16, 0}, {line.size(), 0}, {line.size() + 1, line.size()}};
+  for (const auto &c : cases) EXPECT_EQ(format_result_line(buf, c.size, kCarrier, 0, 0), c.expected) << c.size;
 }
 
 TEST(SearchWindow, MHzAndMsymBecomeHzAndSymbolsModulo2To32) {

@@ -1,6 +1,7 @@
 """skysweep run against the simulated receiver: what it prints, its exit
 status, and every request it makes, compared exactly."""
 import os
+import re
 import subprocess
 import tempfile
 import textwrap
@@ -22,6 +23,40 @@ USAGE = (
 )
 
 SATELLITE_TUNER = "tuner 0 DVB-S2 DVB-S2 NIM (internal)\n"
+
+
+# The driver numbers its fields as the kernel's frontend enums do. The line
+# prints a member's name, without "SYS_", but for the members below; a member
+# past the tool's table (a newer kernel's) has no word.
+FRONTEND_H = os.environ.get("DVB_FRONTEND_H", "/usr/include/linux/dvb/frontend.h")
+WORD_OF_MEMBER = {
+    "PSK_8": "8PSK", "PILOT_AUTO": "PILOT_ON", "ROLLOFF_AUTO": "ROLLOFF_35",
+    "SYS_DVBS": "DVB-S", "SYS_DVBS2": "DVB-S2", "SYS_DVBT": "DVB-T", "SYS_DVBT2": "DVB-T2",
+    "SYS_DVBH": "DVB-H", "SYS_DVBC_ANNEX_C": "DVB-C",
+}
+# field: kernel enum, word position after "OK POL KHZ SR", record word, the tool's rows
+WORD_FIELDS = {
+    "delivery_system": ("fe_delivery_system", 0, 2, 19),
+    "inversion": ("fe_spectral_inversion", 1, 4, 3),
+    "pilot": ("fe_pilot", 2, 6, 3),
+    "fec": ("fe_code_rate", 3, 5, 13),
+    "modulation": ("fe_modulation", 4, 3, 14),
+    "rolloff": ("fe_rolloff", 5, 7, 4),
+}
+
+
+def kernel_enum(name):
+    """Members of a frontend enum with their values, in the header's order."""
+    with open(FRONTEND_H) as f:
+        text = re.sub(r"/\*.*?\*/|//[^\n]*", "", f.read(), flags=re.S)
+    body = re.search(r"enum\s+%s\s*\{(.*?)\}" % name, text, re.S).group(1)
+    members, value = {}, 0
+    for item in filter(None, (m.strip() for m in body.split(","))):
+        member, _, given = item.partition("=")
+        value = int(given, 0) if given.strip() else value
+        members[member.strip()] = value
+        value += 1
+    return members
 
 
 def u32(value):
@@ -197,6 +232,22 @@ class ResultLines(unittest.TestCase):
                 self.assertEqual(run.log, sweep(990, 1020, found={1000: [1000000000, 22000000, 5, 0, 0, 3, 1, 0]}))
                 self.assertEqual(run.stderr, head + " 22000000 DVB-S INVERSION_OFF PILOT_OFF FEC_3_4 QPSK ROLLOFF_35\n")
 
+    def test_every_table_row_is_the_word_of_the_kernel_member_with_that_number(self):
+        plain = [1000000000, 22000000, 5, 0, 0, 3, 1, 0]
+        for field, (enum, position, index, rows) in WORD_FIELDS.items():
+            with self.subTest(field=field):
+                members = kernel_enum(enum)
+                self.assertTrue(set(range(rows)) <= set(members.values()), members)
+                results = ""
+                for step, value in enumerate(members.values()):
+                    words = plain[:index] + [value] + plain[index + 1:]
+                    results += f"result at={1000 + 10 * step} " + " ".join(map(str, words)) + "\n"
+                run = Run(SATELLITE_TUNER + results, [1000, 1000 + 10 * len(members)])
+                printed = [line.split(" ")[4 + position] for line in run.stderr.splitlines()]
+                expected = [WORD_OF_MEMBER.get(m, m.removeprefix("SYS_")) if v < rows else "UNKNOWN"
+                            for m, v in members.items()]
+                self.assertEqual(printed, expected)
+
     def test_driver_numbers_without_a_word(self):
         description = SATELLITE_TUNER + "result at=1000 1000000000 22000000 19 14 3 13 3 4\n" \
                                         "result at=1010 1010000000 22000000 -1 -1 -1 -1 -1 -1\n"
@@ -211,8 +262,11 @@ class ResultLines(unittest.TestCase):
         set_1000 = "ioctl BS_SET_PARAMS 1000000000 2000000 45000000 0 0"
         cases = [
             ("fault request=1 at=1000\n", [set_1000 + " -> -1"]),
+            ("fault request=1 at=1000 ret=1\n", [set_1000 + " -> 1"]),
             ("fault request=2 at=1000 ret=1\n", [set_1000 + " -> 0", "ioctl BS_SEARCH -> 1"]),
             ("fault request=3 at=1000\n", [set_1000 + " -> 0", "ioctl BS_SEARCH -> 0", "ioctl BS_GET_RESULT -> -1"]),
+            ("fault request=3 at=1000 ret=2\n",
+             [set_1000 + " -> 0", "ioctl BS_SEARCH -> 0", "ioctl BS_GET_RESULT -> 2"]),
             ("fault request=3 at=1000 ret=-22\n",
              [set_1000 + " -> 0", "ioctl BS_SEARCH -> 0", "ioctl BS_GET_RESULT -> -22"]),
         ]
