@@ -1,15 +1,11 @@
-// Parser of receiver descriptions and the simulated driver's search.
+// Parser of receiver descriptions and DVBv5 channel tables, and the
+// simulated driver's demodulator: which step finds which carrier, and what
+// it measures. Frequencies in kHz at the dish, IF in kHz or Hz as named.
 #include "description.h"
 
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
-
-constexpr uint32_t kLowOscillatorKHz = 9750000;
-constexpr uint32_t kHighOscillatorKHz = 10600000;
-constexpr uint32_t kBandSwitchKHz = 11700000;
-constexpr uint32_t kIfLowKHz = 950000;  // what the LNB's output passes
-constexpr uint32_t kIfHighKHz = 2150000;
 
 struct word_value {
   const char *word;
@@ -26,6 +22,25 @@ static const word_value kCoderates[] = {{"none", 0}, {"1/2", 1}, {"2/3", 2},  {"
 static const word_value kPilots[] = {{"on", 0}, {"off", 1}, {"auto", 2}};
 static const word_value kRolloffs[] = {{"0.35", 0}, {"0.20", 1}, {"0.25", 2}, {"auto", 3}};
 
+// The same values under the names a DVBv5 channel table uses.
+static const word_value kTableSystems[] = {{"DVBS", 5}, {"DVBS2", 6}, {"DSS", 4}, {"TURBO", 17}};
+static const word_value kTableModulations[] = {{"QPSK", 0}, {"PSK/8", 9}, {"APSK/16", 10}, {"APSK/32", 11},
+                                               {"QAM/AUTO", 6}};
+static const word_value kTableInversions[] = {{"OFF", 0}, {"ON", 1}, {"AUTO", 2}};
+static const word_value kTableCoderates[] = {{"NONE", 0}, {"1/2", 1}, {"2/3", 2},  {"3/4", 3},   {"4/5", 4},
+                                             {"5/6", 5},  {"6/7", 6}, {"7/8", 7},  {"8/9", 8},   {"AUTO", 9},
+                                             {"3/5", 10}, {"9/10", 11}, {"2/5", 12}};
+static const word_value kTablePilots[] = {{"ON", 0}, {"OFF", 1}, {"AUTO", 2}};
+static const word_value kTableRolloffs[] = {{"35", 0}, {"20", 1}, {"25", 2}, {"AUTO", 3}};
+// Circular polarisations reach the receiver on the same LNB voltages.
+static const word_value kTablePolarisations[] = {{"HORIZONTAL", 'H'}, {"LEFT", 'H'}, {"VERTICAL", 'V'},
+                                                 {"RIGHT", 'V'}};
+
+// Roll-off in percent per driver number; the automatic one is taken as the
+// widest, so no two carriers kept apart can overlap in any case.
+static const uint32_t kRolloffPercent[] = {35, 20, 25, 35};
+static_assert(sizeof kRolloffPercent / sizeof kRolloffPercent[0] == 4);
+
 enum { W_FREQUENCY, W_SYMBOL_RATE, W_SYSTEM, W_MODULATION, W_INVERSION, W_FEC, W_PILOT, W_ROLLOFF };
 
 static bool parse_number(const char *text, int64_t *out) {
@@ -37,20 +52,30 @@ static bool parse_number(const char *text, int64_t *out) {
   return true;
 }
 
+static bool find_word(const char *text, const word_value *table, size_t rows, uint32_t *out) {
+  for (size_t i = 0; i < rows; ++i) {
+    if (strcmp(table[i].word, text) == 0) {
+      *out = static_cast<uint32_t>(table[i].value);
+      return true;
+    }
+  }
+  return false;
+}
+
 // A word of the table, or a plain number for driver values outside it
 // (negative numbers wrap as the driver's 32-bit word would).
 template <size_t N>
 static bool parse_word(const char *text, const word_value (&table)[N], uint32_t *out) {
-  for (const word_value &row : table) {
-    if (strcmp(row.word, text) == 0) {
-      *out = static_cast<uint32_t>(row.value);
-      return true;
-    }
-  }
+  if (find_word(text, table, N, out)) return true;
   int64_t v = 0;
   if (!parse_number(text, &v)) return false;
   *out = static_cast<uint32_t>(v);
   return true;
+}
+
+static uint32_t bandwidth_hz(uint32_t symbol_rate, uint32_t rolloff) {
+  uint32_t percent = rolloff < 4 ? kRolloffPercent[rolloff] : 35;
+  return static_cast<uint32_t>(static_cast<uint64_t>(symbol_rate) * (100 + percent) / 100);
 }
 
 struct line_reader {
@@ -77,16 +102,20 @@ static bool fail(char *error, size_t size, int line_no, const char *what) {
   return false;
 }
 
+static void add_tuner(receiver &rx, int n, const char *type, const char *name) {
+  rx.frontend[n] = true;
+  rx.listed[n] = true;
+  snprintf(rx.tuner_type[n], sizeof rx.tuner_type[n], "%s", type);
+  snprintf(rx.tuner_name[n], sizeof rx.tuner_name[n], "%.*s", static_cast<int>(strcspn(name, "\r\n")), name);
+}
+
 static bool parse_tuner(const line_reader &r, char *raw, receiver &rx) {
   int64_t n = 0;
   if (r.count < 3 || !parse_number(r.fields[1], &n) || n < 0 || n >= kMaxTuners) return false;
-  rx.frontend[n] = true;
-  rx.listed[n] = true;
-  snprintf(rx.tuner_type[n], sizeof rx.tuner_type[n], "%s", r.fields[2]);
   // The name is the rest of the raw line after the type.
   const char *name = strstr(raw, r.fields[2]) + strlen(r.fields[2]);
   name += strspn(name, " \t");
-  snprintf(rx.tuner_name[n], sizeof rx.tuner_name[n], "%.*s", static_cast<int>(strcspn(name, "\r\n")), name);
+  add_tuner(rx, static_cast<int>(n), r.fields[2], name);
   return true;
 }
 
@@ -112,6 +141,7 @@ static bool parse_transponder(const line_reader &r, receiver &rx) {
   const char *off = option(r, 10, "offset");
   if (off != nullptr && (!parse_number(off, &offset) || offset < INT32_MIN || offset > INT32_MAX)) return false;
   tp.offset_hz = static_cast<int32_t>(offset);
+  tp.bandwidth_hz = bandwidth_hz(tp.words[W_SYMBOL_RATE], tp.words[W_ROLLOFF]);
   rx.tp_count++;
   return true;
 }
@@ -148,7 +178,136 @@ static bool parse_fault(const line_reader &r, receiver &rx) {
   return true;
 }
 
-static bool parse_line(char *raw, receiver &rx) {
+static bool parse_lnb(const char *band, const char *polarisation, receiver &rx) {
+  if (strcmp(band, "low") != 0 && strcmp(band, "high") != 0) return false;
+  if (strcmp(polarisation, "H") != 0 && strcmp(polarisation, "V") != 0) return false;
+  rx.high_band = strcmp(band, "high") == 0;
+  rx.polarisation = polarisation[0];
+  return true;
+}
+
+// ---- DVBv5 channel tables ----------------------------------------------------
+
+// One "[...]" block of a channel table, as text until the block ends.
+constexpr int kTableWord = 32;
+struct table_entry {
+  char system[kTableWord], frequency[kTableWord], polarisation[kTableWord], symbol_rate[kTableWord];
+  char modulation[kTableWord], fec[kTableWord], rolloff[kTableWord], pilot[kTableWord], inversion[kTableWord];
+  bool open;
+};
+
+// A table's word, or the fallback when the table leaves the key out.
+template <size_t N>
+static bool table_value(const char *text, const word_value (&table)[N], uint32_t fallback, uint32_t *out) {
+  if (text[0] == '\0') {
+    *out = fallback;
+    return true;
+  }
+  return find_word(text, table, N, out);
+}
+
+// Turns a finished block into a transponder; false when it is not one.
+static bool table_transponder(const table_entry &e, receiver &rx) {
+  int64_t khz = 0, sr = 0;
+  uint32_t polarisation = 0;
+  if (!parse_number(e.frequency, &khz) || khz <= 0 || khz > UINT32_MAX) return false;
+  if (!parse_number(e.symbol_rate, &sr) || sr <= 0 || sr > UINT32_MAX) return false;
+  if (!table_value(e.polarisation, kTablePolarisations, 0, &polarisation) || polarisation == 0) return false;
+  if (rx.tp_count >= kMaxTransponders) return false;
+  transponder tp = {};
+  tp.downlink_khz = static_cast<uint32_t>(khz);
+  tp.polarisation = static_cast<char>(polarisation);
+  tp.at_mhz = -1;
+  tp.words[W_SYMBOL_RATE] = static_cast<uint32_t>(sr);
+  uint32_t *w = tp.words;
+  if (!table_value(e.system, kTableSystems, 5, &w[W_SYSTEM])) return false;
+  // What a table leaves out is what the system implies: QPSK, 0.35, and
+  // pilots off on DVB-S, automatic on DVB-S2.
+  uint32_t pilot = w[W_SYSTEM] == 6 ? 2 : 1;
+  if (!table_value(e.modulation, kTableModulations, 0, &w[W_MODULATION]) ||
+      !table_value(e.fec, kTableCoderates, 9, &w[W_FEC]) ||
+      !table_value(e.rolloff, kTableRolloffs, 0, &w[W_ROLLOFF]) ||
+      !table_value(e.pilot, kTablePilots, pilot, &w[W_PILOT]) ||
+      !table_value(e.inversion, kTableInversions, 2, &w[W_INVERSION]))
+    return false;
+  tp.bandwidth_hz = bandwidth_hz(tp.words[W_SYMBOL_RATE], tp.words[W_ROLLOFF]);
+  rx.tps[rx.tp_count++] = tp;
+  return true;
+}
+
+// "KEY = VALUE" inside a block; other keys (STREAM_ID, PLS_*) name parts of
+// the same carrier and change nothing here.
+static bool table_line(char *line, table_entry &e) {
+  char *eq = strchr(line, '=');
+  if (eq == nullptr) return false;
+  *eq = '\0';
+  char key[kTableWord], value[kTableWord];
+  if (sscanf(line, " %31s", key) != 1 || sscanf(eq + 1, " %31s", value) != 1) return false;
+  struct {
+    const char *key;
+    char *field;
+  } const fields[] = {{"DELIVERY_SYSTEM", e.system}, {"FREQUENCY", e.frequency},     {"POLARIZATION", e.polarisation},
+                      {"SYMBOL_RATE", e.symbol_rate}, {"MODULATION", e.modulation}, {"INNER_FEC", e.fec},
+                      {"ROLLOFF", e.rolloff},         {"PILOT", e.pilot},           {"INVERSION", e.inversion}};
+  for (const auto &f : fields)
+    if (strcmp(key, f.key) == 0) snprintf(f.field, kTableWord, "%s", value);
+  return true;
+}
+
+static bool load_table(const char *path, receiver &rx, char *error, size_t error_size) {
+  FILE *in = fopen(path, "r");
+  if (in == nullptr) return fail(error, error_size, 0, "cannot open the channel table");
+  char raw[kMaxLine];
+  table_entry entry = {};
+  int line_no = 0;
+  bool ok = true;
+  while (ok && fgets(raw, sizeof raw, in) != nullptr) {
+    ++line_no;
+    const char *text = raw + strspn(raw, " \t");
+    if (*text == '#' || *text == '\n' || *text == '\r' || *text == '\0') continue;
+    if (*text == '[') {
+      if (entry.open) ok = table_transponder(entry, rx);
+      entry = {};
+      entry.open = true;
+      continue;
+    }
+    ok = entry.open && table_line(raw, entry);
+  }
+  fclose(in);
+  if (ok && entry.open) ok = table_transponder(entry, rx);
+  return ok || fail(error, error_size, line_no, "not a channel table entry");
+}
+
+static bool is_channel_table(const char *path) {
+  FILE *in = fopen(path, "r");
+  if (in == nullptr) return false;
+  char raw[kMaxLine];
+  bool table = false;
+  while (fgets(raw, sizeof raw, in) != nullptr) {
+    const char *text = raw + strspn(raw, " \t");
+    if (*text == '#' || *text == '\n') continue;
+    table = *text == '[';
+    break;
+  }
+  fclose(in);
+  return table;
+}
+
+// ---- descriptions ---------------------------------------------------------------
+
+static bool parse_satellite(const line_reader &r, const char *description_path, receiver &rx, char *error,
+                            size_t error_size) {
+  if (r.count != 2) return false;
+  char path[kMaxLine];
+  const char *slash = strrchr(description_path, '/');
+  if (r.fields[1][0] == '/' || slash == nullptr)
+    snprintf(path, sizeof path, "%s", r.fields[1]);
+  else
+    snprintf(path, sizeof path, "%.*s/%s", static_cast<int>(slash - description_path), description_path, r.fields[1]);
+  return load_table(path, rx, error, error_size);
+}
+
+static bool parse_line(char *raw, const char *path, receiver &rx, char *error, size_t error_size) {
   char copy[kMaxLine + 16];
   snprintf(copy, sizeof copy, "%s", raw);
   line_reader r;
@@ -170,36 +329,87 @@ static bool parse_line(char *raw, receiver &rx) {
     if (r.count != 2 || !parse_number(r.fields[1], &n) || n < 0 || n >= kMaxTuners) return false;
     return rx.frontend[n] = true;
   }
-  if (strcmp(key, "lnb") == 0) {
-    if (r.count != 3 || (strcmp(r.fields[1], "low") != 0 && strcmp(r.fields[1], "high") != 0)) return false;
-    if (strcmp(r.fields[2], "H") != 0 && strcmp(r.fields[2], "V") != 0) return false;
-    rx.high_band = strcmp(r.fields[1], "high") == 0;
-    rx.polarisation = r.fields[2][0];
-    return true;
-  }
+  if (strcmp(key, "lnb") == 0) return r.count == 3 && parse_lnb(r.fields[1], r.fields[2], rx);
   if (strcmp(key, "tp") == 0) return parse_transponder(r, rx);
+  if (strcmp(key, "satellite") == 0) return parse_satellite(r, path, rx, error, error_size);
   if (strcmp(key, "result") == 0) return parse_result(r, rx);
   if (strcmp(key, "fault") == 0) return parse_fault(r, rx);
+  if (strcmp(key, "seed") == 0) {
+    int64_t n = 0;
+    if (r.count != 2 || !parse_number(r.fields[1], &n) || n < 0 || n > UINT32_MAX) return false;
+    rx.seed = static_cast<uint32_t>(n);
+    return true;
+  }
+  if (strcmp(key, "jitter") == 0) return r.count == 2 && strcmp(r.fields[1], "off") == 0 && !(rx.jitter = false);
   if (strcmp(key, "trace") == 0) return r.count == 2 && strcmp(r.fields[1], "stderr") == 0 && (rx.trace_stderr = true);
   if (strcmp(key, "wait") == 0) return r.count == 2 && strcmp(r.fields[1], "real") == 0 && (rx.real_wait = true);
   return false;
 }
 
-bool load_description(const char *path, receiver &rx, char *error, size_t error_size) {
+static void add_note(receiver &rx, note_kind kind, const transponder &tp, uint32_t kept_khz) {
+  if (rx.note_count >= kMaxNotes) return;  // the notes only explain; the model is complete
+  rx.notes[rx.note_count++] = {kind, tp.downlink_khz, tp.polarisation, tp.words[W_SYMBOL_RATE], kept_khz};
+}
+
+static uint32_t distance_khz(uint32_t a, uint32_t b) { return a > b ? a - b : b - a; }
+
+// Carriers on one polarisation never overlap: an entry whose band overlaps
+// one kept before it (a repeated line, another stream of the same carrier)
+// is part of that carrier. Entries a universal LNB cannot deliver go too.
+static void keep_distinct_carriers(receiver &rx) {
+  int kept = 0;
+  for (int i = 0; i < rx.tp_count; ++i) {
+    const transponder &tp = rx.tps[i];
+    bool keep = true;
+    if (tp.at_mhz < 0 && (tp.downlink_khz < kBandLowKHz || tp.downlink_khz > kBandHighKHz)) {
+      add_note(rx, NOTE_OUT_OF_VIEW, tp, 0);
+      keep = false;
+    }
+    for (int k = 0; keep && tp.at_mhz < 0 && k < kept; ++k) {
+      const transponder &other = rx.tps[k];
+      if (other.at_mhz >= 0 || other.polarisation != tp.polarisation) continue;
+      uint64_t apart_hz = static_cast<uint64_t>(distance_khz(other.downlink_khz, tp.downlink_khz)) * 1000u;
+      if (2 * apart_hz >= static_cast<uint64_t>(other.bandwidth_hz) + tp.bandwidth_hz) continue;
+      add_note(rx, NOTE_SAME_CARRIER, tp, other.downlink_khz);
+      keep = false;
+    }
+    if (keep) rx.tps[kept++] = tp;
+  }
+  rx.tp_count = kept;
+}
+
+bool load_description(const char *path, const char *lnb, receiver &rx, char *error, size_t error_size) {
   rx = {};
   rx.polarisation = 'H';
-  FILE *in = fopen(path, "r");
-  if (in == nullptr) return fail(error, error_size, 0, "cannot open");
-  // Sized for the longest verbatim listing line plus the keyword.
-  static char raw[kMaxLine + 16];
-  int line_no = 0;
+  rx.seed = 1;
+  rx.jitter = true;
   bool ok = true;
-  while (ok && fgets(raw, sizeof raw, in) != nullptr) {
-    ++line_no;
-    ok = parse_line(raw, rx);
+  if (is_channel_table(path)) {
+    // A table alone: the receiver of the bundled satellite, pointed at it.
+    add_tuner(rx, 0, "DVB-S2", "DVB-S2 NIM (internal)");
+    ok = load_table(path, rx, error, error_size);
+  } else {
+    FILE *in = fopen(path, "r");
+    if (in == nullptr) return fail(error, error_size, 0, "cannot open");
+    // Sized for the longest verbatim listing line plus the keyword.
+    static char raw[kMaxLine + 16];
+    int line_no = 0;
+    error[0] = '\0';
+    while (ok && fgets(raw, sizeof raw, in) != nullptr) {
+      ++line_no;
+      ok = parse_line(raw, path, rx, error, error_size);
+    }
+    fclose(in);
+    if (!ok && error[0] == '\0') fail(error, error_size, line_no, "not understood");
   }
-  fclose(in);
-  return ok || fail(error, error_size, line_no, "not understood");
+  if (!ok) return false;
+  if (lnb != nullptr) {
+    char band[8] = "", polarisation[4] = "";
+    if (sscanf(lnb, "%7s %3s", band, polarisation) != 2 || !parse_lnb(band, polarisation, rx))
+      return fail(error, error_size, 0, "LNB setting not understood");
+  }
+  keep_distinct_carriers(rx);
+  return true;
 }
 
 void write_listing(const receiver &rx, FILE *out) {
@@ -214,34 +424,42 @@ void write_listing(const receiver &rx, FILE *out) {
   }
 }
 
-static uint32_t oscillator_khz(const receiver &rx) { return rx.high_band ? kHighOscillatorKHz : kLowOscillatorKHz; }
+// ---- the demodulator ----------------------------------------------------------------
+
+static bool high_band(const transponder &tp) { return tp.downlink_khz >= kBandSwitchKHz; }
+
+static uint32_t oscillator_khz(bool high) { return high ? kHighOscillatorKHz : kLowOscillatorKHz; }
 
 static bool in_view(const receiver &rx, const transponder &tp) {
-  bool high = tp.downlink_khz >= kBandSwitchKHz;
-  if (tp.polarisation != rx.polarisation || high != rx.high_band) return false;
-  if (tp.downlink_khz < oscillator_khz(rx)) return false;
-  uint32_t if_khz = tp.downlink_khz - oscillator_khz(rx);
+  if (tp.polarisation != rx.polarisation || high_band(tp) != rx.high_band) return false;
+  uint32_t oscillator = oscillator_khz(rx.high_band);
+  if (tp.downlink_khz < oscillator) return false;
+  uint32_t if_khz = tp.downlink_khz - oscillator;
   return if_khz >= kIfLowKHz && if_khz <= kIfHighKHz;
 }
 
+// A search at step_khz looks at [step, step + window) and locks on a carrier
+// whose centre lies there or within a quarter of the carrier's band beyond
+// either edge: a wide carrier is found from its neighbouring steps too, a
+// narrow one only from the steps it sits in. Of several, the carrier nearest
+// the window's centre wins: each step reports at most one.
 const transponder *find_signal(const receiver &rx, uint32_t step_khz, uint32_t window_khz, uint32_t sr_min,
                                uint32_t sr_max) {
   for (int i = 0; i < rx.tp_count; ++i)
     if (rx.tps[i].at_mhz >= 0 && static_cast<uint32_t>(rx.tps[i].at_mhz) * 1000u == step_khz) return &rx.tps[i];
 
-  // A carrier is caught when its centre lies within the step's window,
-  // widened by a quarter of its symbol rate on each side: wide carriers
-  // are found on neighbouring steps too, as on the real tuner.
   const transponder *best = nullptr;
   int64_t best_distance = 0;
-  int64_t centre = static_cast<int64_t>(step_khz) + window_khz / 2;
+  int64_t low = step_khz, high = static_cast<int64_t>(step_khz) + window_khz;
   for (int i = 0; i < rx.tp_count; ++i) {
     const transponder &tp = rx.tps[i];
     if (tp.at_mhz >= 0 || !in_view(rx, tp)) continue;
     uint32_t sr = tp.words[W_SYMBOL_RATE];
     if (sr < sr_min || sr > sr_max) continue;
-    int64_t distance = llabs(static_cast<int64_t>(tp.downlink_khz - oscillator_khz(rx)) - centre);
-    if (distance >= window_khz / 2 + sr / 4000) continue;
+    int64_t centre = static_cast<int64_t>(tp.downlink_khz) - oscillator_khz(rx.high_band);
+    int64_t reach = tp.bandwidth_hz / 4000;
+    if (centre < low - reach || centre >= high + reach) continue;
+    int64_t distance = llabs(2 * centre - (low + high));
     if (best == nullptr || distance < best_distance) {
       best = &tp;
       best_distance = distance;
@@ -250,11 +468,32 @@ const transponder *find_signal(const receiver &rx, uint32_t step_khz, uint32_t w
   return best;
 }
 
-void result_words(const receiver &rx, const transponder &tp, uint32_t words[8]) {
+// A number in [-1, 1) from the seed, the carrier and the step: the same
+// sweep measures the same values every time.
+static double jitter(uint32_t seed, uint32_t carrier_khz, uint32_t step_khz, uint32_t which) {
+  uint64_t x = (static_cast<uint64_t>(seed) << 32) ^ (static_cast<uint64_t>(carrier_khz) * 0x9E3779B97F4A7C15u) ^
+               (static_cast<uint64_t>(step_khz) << 8) ^ which;
+  x ^= x >> 30;
+  x *= 0xBF58476D1CE4E5B9u;
+  x ^= x >> 27;
+  x *= 0x94D049BB133111EBu;
+  x ^= x >> 31;
+  return static_cast<double>(x >> 11) / static_cast<double>(1ull << 52) - 1.0;
+}
+
+// The driver measures the carrier's frequency to within a fiftieth of its
+// symbol rate and its symbol rate to within 0.2 %, differently on each step.
+void result_words(const receiver &rx, const transponder &tp, uint32_t step_khz, uint32_t words[8]) {
   memcpy(words, tp.words, sizeof tp.words);
   if (tp.at_mhz >= 0) return;
-  int64_t if_hz = static_cast<int64_t>(tp.downlink_khz - oscillator_khz(rx)) * 1000 + tp.offset_hz;
+  int64_t if_hz = static_cast<int64_t>(tp.downlink_khz - oscillator_khz(rx.high_band)) * 1000 + tp.offset_hz;
+  uint32_t sr = tp.words[W_SYMBOL_RATE];
+  if (rx.jitter) {
+    if_hz += static_cast<int64_t>(jitter(rx.seed, tp.downlink_khz, step_khz, 0) * (sr / 50));
+    sr = static_cast<uint32_t>(sr + static_cast<int64_t>(jitter(rx.seed, tp.downlink_khz, step_khz, 1) * (sr / 500)));
+  }
   words[W_FREQUENCY] = static_cast<uint32_t>(if_hz);
+  words[W_SYMBOL_RATE] = sr;
 }
 
 bool scripted_fault(const receiver &rx, int request, uint32_t step_mhz, int *ret) {
@@ -270,4 +509,20 @@ bool scripted_fault(const receiver &rx, int request, uint32_t step_mhz, int *ret
 const char *request_name(int request) {
   static const char *const names[] = {"?", "BS_SET_PARAMS", "BS_SEARCH", "BS_GET_RESULT"};
   return request >= 1 && request <= 3 ? names[request] : names[0];
+}
+
+void write_carriers(const receiver &rx, FILE *out) {
+  for (int i = 0; i < rx.tp_count; ++i) {
+    const transponder &tp = rx.tps[i];
+    if (tp.at_mhz >= 0) continue;
+    fprintf(out, "carrier %u %c %u %u %s\n", tp.downlink_khz, tp.polarisation, tp.words[W_SYMBOL_RATE],
+            tp.bandwidth_hz, high_band(tp) ? "high" : "low");
+  }
+  for (int i = 0; i < rx.note_count; ++i) {
+    const note &n = rx.notes[i];
+    if (n.kind == NOTE_OUT_OF_VIEW)
+      fprintf(out, "out-of-view %u %c %u\n", n.khz, n.polarisation, n.symbol_rate);
+    else
+      fprintf(out, "same-carrier %u %c %u kept=%u\n", n.khz, n.polarisation, n.symbol_rate, n.kept_khz);
+  }
 }

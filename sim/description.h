@@ -1,23 +1,46 @@
 // The simulated receiver's description: tuners, the socket listing, what
-// the LNB delivers, the transponders in view and scripted driver faults.
-// Read from a small text file; see satellites/default.sat for the format.
+// the LNB delivers, the carriers in view and scripted driver faults. Read
+// from a small text file (see satellites/default.sat for the format) or from
+// a DVBv5 channel table of real transponders. Frequencies in kHz at the dish.
 #pragma once
 
 #include <cstdint>
 #include <cstdio>
 
 constexpr int kMaxTuners = 16;
-constexpr int kMaxTransponders = 256;
+constexpr int kMaxTransponders = 1024;
+constexpr int kMaxNotes = 1024;
 constexpr int kMaxFaults = 64;
 constexpr int kMaxListingLines = 64;
 constexpr int kMaxLine = 600;
 
+// What a universal LNB delivers, and the IF range its output passes.
+constexpr uint32_t kLowOscillatorKHz = 9750000;
+constexpr uint32_t kHighOscillatorKHz = 10600000;
+constexpr uint32_t kBandLowKHz = 10700000;
+constexpr uint32_t kBandSwitchKHz = 11700000;
+constexpr uint32_t kBandHighKHz = 12750000;
+constexpr uint32_t kIfLowKHz = 950000;
+constexpr uint32_t kIfHighKHz = 2150000;
+
 struct transponder {
   uint32_t downlink_khz;  // at the dish; 0 for a scripted result
-  char polarisation;      // 'H' or 'V'
+  char polarisation;      // 'H' or 'V' (circular left and right map onto them)
   uint32_t words[8];      // what BS_GET_RESULT returns, frequency filled in later
-  int32_t offset_hz;      // how far the driver's measurement is off
+  uint32_t bandwidth_hz;  // occupied band: symbol rate times one plus roll-off
+  int32_t offset_hz;      // fixed error of the driver's frequency measurement
   int32_t at_mhz;         // scripted result: the step it answers, else -1
+};
+
+// Why an entry of the description is not a carrier of its own.
+enum note_kind { NOTE_OUT_OF_VIEW, NOTE_SAME_CARRIER };
+
+struct note {
+  note_kind kind;
+  uint32_t khz;       // the entry
+  char polarisation;  // 'H' or 'V'
+  uint32_t symbol_rate;
+  uint32_t kept_khz;  // NOTE_SAME_CARRIER: the carrier it belongs to
 };
 
 struct fault {
@@ -38,6 +61,10 @@ struct receiver {
   char polarisation;
   transponder tps[kMaxTransponders];
   int tp_count;
+  note notes[kMaxNotes];
+  int note_count;
+  uint32_t seed;  // of the measurement jitter
+  bool jitter;    // measurements differ a little from step to step
   fault faults[kMaxFaults];
   int fault_count;
   bool fault_open;
@@ -46,13 +73,19 @@ struct receiver {
   bool trace_stderr;  // log the size of every write to standard error
 };
 
-bool load_description(const char *path, receiver &rx, char *error, size_t error_size);
+// Loads a description or a DVBv5 channel table. lnb ("low H", "high V", ...)
+// overrides the description's LNB state when not null.
+bool load_description(const char *path, const char *lnb, receiver &rx, char *error, size_t error_size);
 void write_listing(const receiver &rx, FILE *out);
 
-// The transponder a search at step_khz (IF, window width window_khz) locks
-// on: right polarisation and band, symbol rate within limits, nearest centre.
+// The carrier a search at step_khz (IF, window width window_khz) locks on:
+// right polarisation and band, symbol rate within limits, caught by the
+// window, nearest the window's centre.
 const transponder *find_signal(const receiver &rx, uint32_t step_khz, uint32_t window_khz, uint32_t sr_min,
                                uint32_t sr_max);
-void result_words(const receiver &rx, const transponder &tp, uint32_t words[8]);
+// The eight words request 3 returns for the carrier found at step_khz.
+void result_words(const receiver &rx, const transponder &tp, uint32_t step_khz, uint32_t words[8]);
 bool scripted_fault(const receiver &rx, int request, uint32_t step_mhz, int *ret);
 const char *request_name(int request);
+// Writes the carriers in view with the LNB's current setting and the notes.
+void write_carriers(const receiver &rx, FILE *out);

@@ -1,7 +1,8 @@
 // Simulated receiver, loaded into a tool with LD_PRELOAD. It answers the
 // frontend nodes /dev/dvb/adapter0/frontendN, the listing command
 // "cat /proc/bus/nim_sockets" and the blind-scan devices /dev/blindscanN from
-// a receiver description ($SIMRX_SAT), and logs every request the tool makes
+// a receiver description or channel table ($SIMRX_SAT, with the LNB state
+// from $SIMRX_LNB when set), and logs every request the tool makes
 // to $SIMRX_DIR/requests.log. Everything else goes on to the real call.
 // Frequencies: description in kHz at the dish, requests in Hz of IF.
 #include <cerrno>
@@ -80,6 +81,23 @@ static void write_listing_file() {
   fclose(out);
 }
 
+// The LNB state given on the launcher's command line, if any.
+static const char *lnb_setting() {
+  const char *lnb = getenv("SIMRX_LNB");
+  return lnb != nullptr && lnb[0] != '\0' ? lnb : nullptr;
+}
+
+// The carriers in view and which entries were folded into them, for tests
+// and the recall benchmark: $SIMRX_DIR/carriers.
+static void write_carriers_file(const char *dir) {
+  char path[512];
+  snprintf(path, sizeof path, "%s/carriers", dir);
+  FILE *out = fopen(path, "w");
+  if (out == nullptr) return;
+  write_carriers(g_rx, out);
+  fclose(out);
+}
+
 __attribute__((constructor)) static void simrx_start() {
   // Loaded into a wrapper such as valgrind's launcher: stay out of its way
   // and leave LD_PRELOAD for the program it starts.
@@ -100,11 +118,12 @@ __attribute__((constructor)) static void simrx_start() {
   g_log = real<int (*)(const char *, int, ...)>("open")(path, O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644);
   snprintf(g_listing_path, sizeof g_listing_path, "%s/nim_sockets", dir);
   char error[256];
-  if (!load_description(description, g_rx, error, sizeof error)) {
+  if (!load_description(description, lnb_setting(), g_rx, error, sizeof error)) {
     log_line("simrx: bad description: %s", error);
     return;
   }
   write_listing_file();
+  write_carriers_file(dir);
   g_ready = true;
   log_line("simrx: ready");
 }
@@ -247,7 +266,7 @@ static int get_result(uint32_t *words) {
   int ret = 0;
   if (scripted_fault(g_rx, 3, mhz, &ret)) return fail_request(3, ret);
   if (g_locked == nullptr) return fail_request(3, -1);  // no search locked
-  result_words(g_rx, *g_locked, words);
+  result_words(g_rx, *g_locked, g_params[0] / 1000u, words);
   log_line("ioctl BS_GET_RESULT -> 0 %u %u %u %u %u %u %u %u", words[0], words[1], words[2], words[3], words[4],
            words[5], words[6], words[7]);
   return 0;

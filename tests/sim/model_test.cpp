@@ -1,0 +1,198 @@
+// The simulated receiver's model: which steps find a carrier, the window
+// edges, both LNB bands, scripted faults, and channel tables read as a
+// satellite. A fault here would hide a fault in the tools.
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <string>
+#include <unistd.h>
+#include <vector>
+
+#include "description.h"
+
+namespace {
+
+constexpr uint32_t kWindowKHz = 10000;
+
+struct Loaded {
+  bool ok;
+  std::string error;
+};
+
+// Loads a description (or table) written to a temporary file.
+Loaded load(const std::string &text, receiver &rx, const char *lnb = nullptr) {
+  char path[] = "/tmp/simrx-model-XXXXXX";
+  int fd = mkstemp(path);
+  EXPECT_GE(fd, 0);
+  EXPECT_EQ(write(fd, text.data(), text.size()), static_cast<ssize_t>(text.size()));
+  close(fd);
+  char error[256] = "";
+  bool ok = load_description(path, lnb, rx, error, sizeof error);
+  unlink(path);
+  return {ok, error};
+}
+
+// The IF steps (MHz) from 950 to 2140 whose search locks on the carrier.
+std::vector<uint32_t> steps_finding(const receiver &rx, uint32_t sr_min = 2000000, uint32_t sr_max = 45000000) {
+  std::vector<uint32_t> steps;
+  for (uint32_t mhz = 950; mhz < 2150; mhz += 10)
+    if (find_signal(rx, mhz * 1000, kWindowKHz, sr_min, sr_max) != nullptr) steps.push_back(mhz);
+  return steps;
+}
+
+receiver &fresh() {
+  static receiver rx;  // too large for the stack
+  return rx;
+}
+
+TEST(Model, WiderCarriersAreFoundOnMoreSteps) {
+  // One carrier at IF 1205 MHz (10955 MHz, low band); the window reaches a
+  // quarter of its occupied band beyond each edge.
+  const struct {
+    const char *symbols_and_rolloff;
+    std::vector<uint32_t> steps;
+  } cases[] = {
+      {"2000000 DVB-S QPSK 3/4 0.35", {1200}},
+      {"27500000 DVB-S QPSK 3/4 0.35", {1190, 1200, 1210}},
+      {"45000000 DVB-S2 8PSK 3/4 0.35", {1180, 1190, 1200, 1210, 1220}},
+      {"45000000 DVB-S2 8PSK 3/4 0.20", {1190, 1200, 1210}},
+  };
+  for (const auto &c : cases) {
+    receiver &rx = fresh();
+    ASSERT_TRUE(load(std::string("tp 10955000 H ") + c.symbols_and_rolloff + " off off\n", rx).ok);
+    EXPECT_EQ(steps_finding(rx), c.steps) << c.symbols_and_rolloff;
+  }
+}
+
+TEST(Model, WindowEdgesIncludeTheLowReachAndExcludeTheHighOne) {
+  // 2 Msym/s at 0.20: a 2.4 MHz band, reaching 600 kHz beyond the window.
+  const struct {
+    uint32_t if_khz;
+    std::vector<uint32_t> steps;
+  } cases[] = {
+      {1199400, {1190, 1200}},  // exactly the reach below step 1200
+      {1210600, {1210}},        // exactly the reach above step 1200's window
+      {1200000, {1190, 1200}},  // on the border of two windows
+  };
+  for (const auto &c : cases) {
+    receiver &rx = fresh();
+    std::string tp = "tp " + std::to_string(c.if_khz + kLowOscillatorKHz) + " H 2000000 DVB-S QPSK 3/4 0.20 off off\n";
+    ASSERT_TRUE(load(tp, rx).ok);
+    EXPECT_EQ(steps_finding(rx), c.steps) << c.if_khz;
+  }
+}
+
+TEST(Model, OnlyTheLnbsBandAndPolarisationAreInView) {
+  const std::string carriers = "tp 10955000 H 27500000 DVB-S QPSK 3/4 0.35 off off\n"
+                               "tp 11805000 V 27500000 DVB-S QPSK 3/4 0.35 off off\n";
+  const struct {
+    const char *lnb;
+    std::vector<uint32_t> steps;
+  } cases[] = {{"low H", {1190, 1200, 1210}}, {"high V", {1190, 1200, 1210}}, {"low V", {}}, {"high H", {}}};
+  for (const auto &c : cases) {
+    receiver &rx = fresh();
+    ASSERT_TRUE(load(carriers, rx, c.lnb).ok);
+    EXPECT_EQ(steps_finding(rx), c.steps) << c.lnb;
+  }
+}
+
+TEST(Model, SymbolRateLimitsAndTheNearestCarrierDecide) {
+  receiver &rx = fresh();
+  ASSERT_TRUE(load("tp 10951000 H 1000000 DVB-S QPSK 3/4 0.35 off off\n"
+                   "tp 10955000 H 2000000 DVB-S QPSK 3/4 0.35 off off\n",
+                   rx)
+                  .ok);
+  // Both sit in step 1200's window; the one nearer its centre is reported.
+  EXPECT_EQ(find_signal(rx, 1200000, kWindowKHz, 0, 45000000)->downlink_khz, 10955000u);
+  EXPECT_EQ(find_signal(rx, 1200000, kWindowKHz, 0, 1500000)->downlink_khz, 10951000u);
+  EXPECT_EQ(find_signal(rx, 1200000, kWindowKHz, 3000000, 45000000), nullptr);
+}
+
+TEST(Model, MeasurementsJitterDeterministicallyWithinTheirBounds) {
+  receiver &rx = fresh();
+  ASSERT_TRUE(load("tp 10955000 H 27500000 DVB-S QPSK 3/4 0.35 off off offset=1000\n", rx).ok);
+  uint32_t first[8], second[8], again[8];
+  result_words(rx, rx.tps[0], 1190000, first);
+  result_words(rx, rx.tps[0], 1200000, second);
+  result_words(rx, rx.tps[0], 1190000, again);
+  EXPECT_EQ(std::vector<uint32_t>(first, first + 8), std::vector<uint32_t>(again, again + 8));
+  EXPECT_NE(first[0], second[0]);
+  for (const uint32_t *w : {first, second}) {
+    EXPECT_LE(std::abs(static_cast<int64_t>(w[0]) - 1205001000), 27500000 / 50);
+    EXPECT_LE(std::abs(static_cast<int64_t>(w[1]) - 27500000), 27500000 / 500);
+  }
+  ASSERT_TRUE(load("tp 10955000 H 27500000 DVB-S QPSK 3/4 0.35 off off offset=1000\njitter off\n", rx).ok);
+  result_words(rx, rx.tps[0], 1190000, first);
+  EXPECT_EQ(first[0], 1205001000u);
+  EXPECT_EQ(first[1], 27500000u);
+}
+
+TEST(Model, FaultsAreScriptedPerRequestAndStep) {
+  receiver &rx = fresh();
+  ASSERT_TRUE(load("fault request=1 at=1000 ret=5\nfault request=3\n", rx).ok);
+  int ret = 0;
+  EXPECT_TRUE(scripted_fault(rx, 1, 1000, &ret));
+  EXPECT_EQ(ret, 5);
+  EXPECT_FALSE(scripted_fault(rx, 1, 1010, &ret));
+  EXPECT_FALSE(scripted_fault(rx, 2, 1000, &ret));
+  EXPECT_TRUE(scripted_fault(rx, 3, 2140, &ret));
+  EXPECT_EQ(ret, -1);
+}
+
+TEST(Model, BadDescriptionsAreRefusedWithTheirLine) {
+  const struct {
+    const char *text;
+    const char *error;
+  } cases[] = {
+      {"tuner 16 DVB-S2 one past the table\n", "line 1: not understood"},
+      {"frontend 15\nfrontend 16\n", "line 2: not understood"},
+      {"tuner 0 DVB-S2 x\nlnb middle H\n", "line 2: not understood"},
+      {"tp 10955000 X 27500000 DVB-S QPSK 3/4 0.35 off off\n", "line 1: not understood"},
+      {"fault request=4\n", "line 1: not understood"},
+  };
+  for (const auto &c : cases) {
+    receiver &rx = fresh();
+    Loaded loaded = load(c.text, rx);
+    EXPECT_FALSE(loaded.ok) << c.text;
+    EXPECT_EQ(loaded.error, c.error) << c.text;
+  }
+  receiver &rx = fresh();
+  EXPECT_FALSE(load("tuner 0 DVB-S2 x\n", rx, "low X").ok);
+}
+
+TEST(Model, ChannelTableKeepsOneCarrierPerBandOnEachPolarisation) {
+  receiver &rx = fresh();
+  ASSERT_TRUE(load("# a satellite\n"
+                   "[CHANNEL]\n\tDELIVERY_SYSTEM = DVBS2\n\tFREQUENCY = 11000000\n\tPOLARIZATION = LEFT\n"
+                   "\tSYMBOL_RATE = 30000000\n\tMODULATION = PSK/8\n\tINNER_FEC = 3/4\n\tINVERSION = AUTO\n"
+                   "\tSTREAM_ID = 1\n\n"
+                   "[CHANNEL]\n\tDELIVERY_SYSTEM = DVBS2\n\tFREQUENCY = 11000000\n\tPOLARIZATION = LEFT\n"
+                   "\tSYMBOL_RATE = 30000000\n\tMODULATION = PSK/8\n\tINNER_FEC = 3/4\n\tSTREAM_ID = 2\n"
+                   "[other]\n\tDELIVERY_SYSTEM = DVBS\n\tFREQUENCY = 11020000\n\tPOLARIZATION = HORIZONTAL\n"
+                   "\tSYMBOL_RATE = 10000000\n\tINNER_FEC = AUTO\n"
+                   "[ok]\n\tDELIVERY_SYSTEM = DVBS\n\tFREQUENCY = 11000000\n\tPOLARIZATION = RIGHT\n"
+                   "\tSYMBOL_RATE = 27500000\n\tINNER_FEC = 5/6\n"
+                   "[c band]\n\tDELIVERY_SYSTEM = DVBS\n\tFREQUENCY = 3600000\n\tPOLARIZATION = VERTICAL\n"
+                   "\tSYMBOL_RATE = 27500000\n",
+                   rx)
+                  .ok);
+  char buf[1024] = "";
+  FILE *out = fmemopen(buf, sizeof buf, "w");
+  write_carriers(rx, out);
+  fclose(out);
+  EXPECT_STREQ(buf,
+               "carrier 11000000 H 30000000 40500000 low\n"
+               "carrier 11000000 V 27500000 37125000 low\n"
+               "same-carrier 11000000 H 30000000 kept=11000000\n"
+               "same-carrier 11020000 H 10000000 kept=11000000\n"
+               "out-of-view 3600000 V 27500000\n");
+  // DVB-S2 8PSK 3/4 at the table's roll-off (0.35), automatic pilot and inversion.
+  EXPECT_EQ(std::vector<uint32_t>(rx.tps[0].words + 2, rx.tps[0].words + 8),
+            (std::vector<uint32_t>{6, 9, 2, 3, 2, 0}));
+  // DVB-S with what the table leaves out: QPSK, pilots off.
+  EXPECT_EQ(std::vector<uint32_t>(rx.tps[1].words + 2, rx.tps[1].words + 8),
+            (std::vector<uint32_t>{5, 0, 2, 5, 1, 0}));
+}
+
+}  // namespace
