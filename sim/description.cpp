@@ -355,7 +355,10 @@ static uint32_t distance_khz(uint32_t a, uint32_t b) { return a > b ? a - b : b 
 
 // Carriers on one polarisation never overlap: an entry whose band overlaps
 // one kept before it (a repeated line, another stream of the same carrier)
-// is part of that carrier. Entries a universal LNB cannot deliver go too.
+// is part of that carrier. The band counted is the one a carrier needs at
+// the least, its symbol rate: neighbours may share their roll-off skirts, as
+// real ones spaced 36 MHz apart at 27.5 Msym/s do. Entries a universal LNB
+// cannot deliver go too.
 static void keep_distinct_carriers(receiver &rx) {
   int kept = 0;
   for (int i = 0; i < rx.tp_count; ++i) {
@@ -369,7 +372,7 @@ static void keep_distinct_carriers(receiver &rx) {
       const transponder &other = rx.tps[k];
       if (other.at_mhz >= 0 || other.polarisation != tp.polarisation) continue;
       uint64_t apart_hz = static_cast<uint64_t>(distance_khz(other.downlink_khz, tp.downlink_khz)) * 1000u;
-      if (2 * apart_hz >= static_cast<uint64_t>(other.bandwidth_hz) + tp.bandwidth_hz) continue;
+      if (2 * apart_hz >= static_cast<uint64_t>(other.words[W_SYMBOL_RATE]) + tp.words[W_SYMBOL_RATE]) continue;
       add_note(rx, NOTE_SAME_CARRIER, tp, other.downlink_khz);
       keep = false;
     }

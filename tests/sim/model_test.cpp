@@ -169,8 +169,10 @@ TEST(Model, ChannelTableKeepsOneCarrierPerBandOnEachPolarisation) {
                    "\tSTREAM_ID = 1\n\n"
                    "[CHANNEL]\n\tDELIVERY_SYSTEM = DVBS2\n\tFREQUENCY = 11000000\n\tPOLARIZATION = LEFT\n"
                    "\tSYMBOL_RATE = 30000000\n\tMODULATION = PSK/8\n\tINNER_FEC = 3/4\n\tSTREAM_ID = 2\n"
-                   "[other]\n\tDELIVERY_SYSTEM = DVBS\n\tFREQUENCY = 11020000\n\tPOLARIZATION = HORIZONTAL\n"
+                   "[other]\n\tDELIVERY_SYSTEM = DVBS\n\tFREQUENCY = 11019000\n\tPOLARIZATION = HORIZONTAL\n"
                    "\tSYMBOL_RATE = 10000000\n\tINNER_FEC = AUTO\n"
+                   "[skirts]\n\tDELIVERY_SYSTEM = DVBS\n\tFREQUENCY = 11040000\n\tPOLARIZATION = LEFT\n"
+                   "\tSYMBOL_RATE = 10000000\n"
                    "[ok]\n\tDELIVERY_SYSTEM = DVBS\n\tFREQUENCY = 11000000\n\tPOLARIZATION = RIGHT\n"
                    "\tSYMBOL_RATE = 27500000\n\tINNER_FEC = 5/6\n"
                    "[c band]\n\tDELIVERY_SYSTEM = DVBS\n\tFREQUENCY = 3600000\n\tPOLARIZATION = VERTICAL\n"
@@ -183,15 +185,16 @@ TEST(Model, ChannelTableKeepsOneCarrierPerBandOnEachPolarisation) {
   fclose(out);
   EXPECT_STREQ(buf,
                "carrier 11000000 H 30000000 40500000 low\n"
+               "carrier 11040000 H 10000000 13500000 low\n"
                "carrier 11000000 V 27500000 37125000 low\n"
                "same-carrier 11000000 H 30000000 kept=11000000\n"
-               "same-carrier 11020000 H 10000000 kept=11000000\n"
+               "same-carrier 11019000 H 10000000 kept=11000000\n"
                "out-of-view 3600000 V 27500000\n");
   // DVB-S2 8PSK 3/4 at the table's roll-off (0.35), automatic pilot and inversion.
   EXPECT_EQ(std::vector<uint32_t>(rx.tps[0].words + 2, rx.tps[0].words + 8),
             (std::vector<uint32_t>{6, 9, 2, 3, 2, 0}));
   // DVB-S with what the table leaves out: QPSK, pilots off.
-  EXPECT_EQ(std::vector<uint32_t>(rx.tps[1].words + 2, rx.tps[1].words + 8),
+  EXPECT_EQ(std::vector<uint32_t>(rx.tps[2].words + 2, rx.tps[2].words + 8),
             (std::vector<uint32_t>{5, 0, 2, 5, 1, 0}));
 }
 
