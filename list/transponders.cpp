@@ -1,0 +1,93 @@
+// Merging hits into carriers. Carriers on one polarisation do not overlap,
+// so their centres lie at least half their two bandwidths apart, and a
+// carrier's band is at least its symbol rate wide. Two hits on one lane whose
+// centres are closer than a quarter of their two symbol rates (half that
+// least distance) are therefore the same carrier; the hits of one carrier
+// differ only by the driver's measurement error, far less than that.
+#include "transponders.h"
+
+#include <cstring>
+
+// In double: exact for these sums, and no 64-bit division routine to carry.
+static double mean(int64_t sum, uint32_t count) { return static_cast<double>(sum) / count; }
+
+int32_t entry_khz(const transponder &t) { return static_cast<int32_t>(mean(t.sum_khz, t.hits) + 0.5); }
+
+int32_t entry_symbol_rate(const transponder &t) {
+  return 1000 * static_cast<int32_t>(mean(t.sum_symbol_rate, t.hits) / 1000 + 0.5);
+}
+
+static double apart_khz(const transponder &t, const hit &h) {
+  double apart = mean(t.sum_khz, t.hits) - h.khz;
+  return apart < 0 ? -apart : apart;
+}
+
+static bool same_carrier(const transponder &t, const hit &h) {
+  return t.lane == h.lane && 4000 * apart_khz(t, h) < mean(t.sum_symbol_rate, t.hits) + h.symbol_rate;
+}
+
+// First entry at or after (lane, khz) in the list's order.
+static int position(const transponder_list &list, const hit &h) {
+  int low = 0, high = list.count;
+  while (low < high) {
+    int mid = low + (high - low) / 2;
+    const transponder &t = list.entries[mid];
+    if (t.lane < h.lane || (t.lane == h.lane && entry_khz(t) < h.khz))
+      low = mid + 1;
+    else
+      high = mid;
+  }
+  return low;
+}
+
+static void merge(transponder &t, const hit &h) {
+  t.hits++;
+  t.sum_khz += h.khz;
+  t.sum_symbol_rate += h.symbol_rate;
+  if (h.khz < t.low_khz) t.low_khz = h.khz;
+  if (h.khz > t.high_khz) t.high_khz = h.khz;
+  for (int f = 0; f < kWordFields; ++f)
+    if (t.words[f] == kUnknown) t.words[f] = h.words[f];
+}
+
+bool add_hit(transponder_list &list, const hit &h) {
+  int at = position(list, h);
+  // The carrier is the nearer neighbour, if either is near enough.
+  transponder *best = nullptr;
+  for (int i = at - 1; i <= at; ++i) {
+    if (i < 0 || i >= list.count || !same_carrier(list.entries[i], h)) continue;
+    if (best == nullptr || apart_khz(list.entries[i], h) < apart_khz(*best, h)) best = &list.entries[i];
+  }
+  if (best != nullptr) {
+    merge(*best, h);
+    return true;
+  }
+  if (list.count >= kMaxTransponders) return false;
+  memmove(&list.entries[at + 1], &list.entries[at], sizeof(transponder) * static_cast<size_t>(list.count - at));
+  transponder &t = list.entries[at];
+  t = {};
+  t.lane = h.lane;
+  memset(t.words, kUnknown, sizeof t.words);
+  t.low_khz = t.high_khz = h.khz;
+  merge(t, h);
+  list.count++;
+  return true;
+}
+
+void each_by_frequency(const transponder_list &list, void (*visit)(const transponder &, void *), void *context) {
+  int next[kLanes + 1] = {};  // first entry of each lane, then the end
+  for (int i = 0, lane = 0; lane <= kLanes; ++lane) {
+    while (i < list.count && list.entries[i].lane < lane) ++i;
+    next[lane] = i;
+  }
+  int at[kLanes] = {next[0], next[1], next[2]};
+  for (;;) {
+    int best = -1;
+    for (int lane = 0; lane < kLanes; ++lane) {
+      if (at[lane] >= next[lane + 1]) continue;
+      if (best < 0 || entry_khz(list.entries[at[lane]]) < entry_khz(list.entries[at[best]])) best = lane;
+    }
+    if (best < 0) return;
+    visit(list.entries[at[best]++], context);
+  }
+}

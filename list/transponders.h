@@ -1,0 +1,35 @@
+// The transponder list: result lines of one or more sweeps merged so that
+// each carrier is one entry, however many steps saw it. Memory is fixed:
+// kMaxTransponders entries, the bound reported when a scan exceeds it.
+#pragma once
+
+#include <cstdint>
+
+#include "hits.h"
+
+constexpr int kMaxTransponders = 2048;
+
+struct transponder {
+  uint8_t lane;
+  uint8_t words[kWordFields];  // of the first hit that knew each
+  uint32_t hits;
+  int32_t low_khz, high_khz;   // the hits' extremes
+  int64_t sum_khz, sum_symbol_rate;
+};
+
+struct transponder_list {
+  transponder entries[kMaxTransponders];  // by lane, then by frequency
+  int count;
+};
+
+// Adds a hit to its carrier's entry, or a new entry; false when the list
+// is full and the hit belongs to no entry.
+bool add_hit(transponder_list &list, const hit &h);
+
+// The entry's frequency (kHz) and symbol rate (whole 1000s): hit means.
+int32_t entry_khz(const transponder &t);
+int32_t entry_symbol_rate(const transponder &t);
+
+// Calls visit(entry, context) for each entry in order of frequency, lanes
+// interleaved.
+void each_by_frequency(const transponder_list &list, void (*visit)(const transponder &, void *), void *context);
