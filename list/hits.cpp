@@ -44,10 +44,11 @@ static bool find_row(const word_table &t, const char *word, size_t length, uint8
   return false;
 }
 
-// A decimal int as the line prints it; a sign would mean a value no
-// driver reports (a negative frequency, a symbol rate printed past 2^31).
+// A decimal int as the line prints it: no leading zero, and no sign, which
+// would mean a value no driver reports (a negative frequency, a symbol rate
+// printed past 2^31).
 static bool read_number(const char *text, size_t length, int32_t *out) {
-  if (length == 0 || length > 10) return false;
+  if (length == 0 || length > 10 || (length > 1 && text[0] == '0')) return false;
   int64_t v = 0;
   for (size_t i = 0; i < length; ++i) {
     if (text[i] < '0' || text[i] > '9') return false;

@@ -1,0 +1,49 @@
+// skylist's reader, merge and writers on arbitrary text, one line per '\n':
+// a line read as a result line must print back as itself, each entry's mean
+// lies within its hits, and every format is written without a fault.
+#include <cstdint>
+#include <cstdio>
+#include <cstring>
+
+#include "formats.h"
+
+static transponder_list g_list;
+
+// The line as skysweep would print it from the hit read from it.
+static void check_round_trip(const char *line, const hit &h) {
+  char again[256];
+  int n = snprintf(again, sizeof again, "OK %s %d %d", lane_word(h.lane), static_cast<int>(h.khz),
+                   static_cast<int>(h.symbol_rate));
+  for (int f = 0; f < kWordFields; ++f) n += snprintf(again + n, sizeof again - n, " %s", hit_word(f, h.words[f]));
+  if (strcmp(again, line) != 0) __builtin_trap();
+}
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
+  g_list = {};
+  char line[256];
+  for (size_t start = 0; start < size;) {
+    const void *end = memchr(data + start, '\n', size - start);
+    size_t length = end != nullptr ? static_cast<size_t>(static_cast<const uint8_t *>(end) - data) - start : size - start;
+    if (length < sizeof line) {
+      memcpy(line, data + start, length);
+      line[length] = '\0';
+      hit h;
+      if (read_hit(line, h)) {
+        check_round_trip(line, h);
+        if (!add_hit(g_list, h) && g_list.count != kMaxTransponders) __builtin_trap();
+      }
+    }
+    start += length + 1;
+  }
+  for (int i = 0; i < g_list.count; ++i) {
+    const transponder &t = g_list.entries[i];
+    if (t.hits == 0 || entry_khz(t) < t.low_khz || entry_khz(t) > t.high_khz) __builtin_trap();
+  }
+  FILE *out = fopen("/dev/null", "w");
+  if (out == nullptr) return 0;
+  write_dvbv5(g_list, out);
+  write_jsonl(g_list, out);
+  write_svg(g_list, out);
+  fclose(out);
+  return 0;
+}
