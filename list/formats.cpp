@@ -67,17 +67,17 @@ static const char *const kDvbv5Rolloffs[] = {"35", "20", "25", "AUTO"};
 
 struct dvbv5_key {
   const char *key;
-  int field;
   const char *const *values;
+  int field;
   uint8_t rows;
 };
 
 template <int N>
 static constexpr dvbv5_key key(const char *name, int field, const char *const (&values)[N]) {
-  return {name, field, values, static_cast<uint8_t>(N)};
+  return {name, values, field, static_cast<uint8_t>(N)};
 }
 
-static const char *dvbv5_value(const dvbv5_key &k, const transponder &t) {
+static const char *dvbv5_value(const dvbv5_key &k, const list_entry &t) {
   uint8_t row = t.words[k.field];
   return row < k.rows ? k.values[row] : nullptr;
 }
@@ -91,7 +91,7 @@ static constexpr dvbv5_key kDvbv5Keys[] = {
 };
 static constexpr dvbv5_key kDvbv5System = key("DELIVERY_SYSTEM", F_SYSTEM, kDvbv5Systems);
 
-static void dvbv5_entry(const transponder &t, void *context) {
+static void dvbv5_entry(const list_entry &t, void *context) {
   FILE *out = static_cast<FILE *>(context);
   fputs("[CHANNEL]\n", out);
   const char *system = dvbv5_value(kDvbv5System, t);
@@ -118,7 +118,7 @@ static void json_word(FILE *out, const char *key, const char *word) {
 }
 
 // One object per line, keys in this order, every key present.
-static void jsonl_entry(const transponder &t, void *context) {
+static void jsonl_entry(const list_entry &t, void *context) {
   static const char *const kKeys[] = {"delivery_system", "inversion", "pilot", "fec", "modulation", "rolloff"};
   static_assert(sizeof kKeys / sizeof kKeys[0] == kWordFields);
   FILE *out = static_cast<FILE *>(context);
@@ -153,7 +153,7 @@ static const carrier_class kClasses[] = {
     {"other or unknown", "#9c9c9c"},  // 5
 };
 
-static int class_of(const transponder &t) {
+static int class_of(const list_entry &t) {
   uint8_t system = t.words[F_SYSTEM], modulation = t.words[F_MODULATION];
   if (system == 5 && modulation == 0) return 0;
   if (system != 6) return 5;
@@ -168,7 +168,7 @@ static int class_of(const transponder &t) {
 
 // Occupied band in kHz: symbol rate times one plus the roll-off (0.35 when
 // the scan did not know it).
-static int32_t band_khz(const transponder &t) {
+static int32_t band_khz(const list_entry &t) {
   static const int kPercent[] = {35, 20, 25, 35};
   int percent = t.words[F_ROLLOFF] < 4 ? kPercent[t.words[F_ROLLOFF]] : 35;
   return static_cast<int32_t>(entry_symbol_rate(t) / 100000.0 * (100 + percent));
@@ -186,7 +186,7 @@ struct extent {
 static extent extent_of(const transponder_list &list) {
   extent e = {kUniversalLowKHz, kUniversalHighKHz, 2};
   for (int i = 0; i < list.count; ++i) {
-    const transponder &t = list.entries[i];
+    const list_entry &t = list.entries[i];
     int32_t half = band_khz(t) / 2;
     if (entry_khz(t) - half < e.low) e.low = (entry_khz(t) - half) / 50000 * 50000;
     if (entry_khz(t) + half > e.high) e.high = (entry_khz(t) + half + 49999) / 50000 * 50000;
@@ -232,7 +232,7 @@ static void svg_legend(FILE *out, int y) {
   }
 }
 
-static void svg_carrier(const transponder &t, void *context) {
+static void svg_carrier(const list_entry &t, void *context) {
   FILE *out = static_cast<FILE *>(context);
   int32_t khz = entry_khz(t), band = band_khz(t);
   int lane = t.lane;
@@ -246,12 +246,13 @@ static void svg_carrier(const transponder &t, void *context) {
   fprintf(out, ", %u hits</title></rect>\n", static_cast<unsigned>(t.hits));
 }
 
+// What svg_label needs, passed through each_by_frequency's context pointer.
 struct svg_page {
-  FILE *out;
-  extent e;
+  FILE *out;  // cppcheck-suppress unusedStructMember
+  extent e;   // cppcheck-suppress unusedStructMember
 };
 
-static void svg_label(const transponder &t, void *context) {
+static void svg_label(const list_entry &t, void *context) {
   FILE *out = static_cast<svg_page *>(context)->out;
   const extent &e = static_cast<svg_page *>(context)->e;
   int x = e.pixel(entry_khz(t)) + 4;

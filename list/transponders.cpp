@@ -11,18 +11,22 @@
 // In double: exact for these sums, and no 64-bit division routine to carry.
 static double mean(int64_t sum, uint32_t count) { return static_cast<double>(sum) / count; }
 
-int32_t entry_khz(const transponder &t) { return static_cast<int32_t>(mean(t.sum_khz, t.hits) + 0.5); }
-
-int32_t entry_symbol_rate(const transponder &t) {
-  return 1000 * static_cast<int32_t>(mean(t.sum_symbol_rate, t.hits) / 1000 + 0.5);
+// Nearest whole number of a value that is never negative, halves up.
+static int32_t nearest(double v) {
+  int32_t whole = static_cast<int32_t>(v);
+  return v - whole >= 0.5 ? whole + 1 : whole;
 }
 
-static double apart_khz(const transponder &t, const hit &h) {
+int32_t entry_khz(const list_entry &t) { return nearest(mean(t.sum_khz, t.hits)); }
+
+int32_t entry_symbol_rate(const list_entry &t) { return 1000 * nearest(mean(t.sum_symbol_rate, t.hits) / 1000); }
+
+static double apart_khz(const list_entry &t, const hit &h) {
   double apart = mean(t.sum_khz, t.hits) - h.khz;
   return apart < 0 ? -apart : apart;
 }
 
-static bool same_carrier(const transponder &t, const hit &h) {
+static bool same_carrier(const list_entry &t, const hit &h) {
   return t.lane == h.lane && 4000 * apart_khz(t, h) < mean(t.sum_symbol_rate, t.hits) + h.symbol_rate;
 }
 
@@ -31,7 +35,7 @@ static int position(const transponder_list &list, const hit &h) {
   int low = 0, high = list.count;
   while (low < high) {
     int mid = low + (high - low) / 2;
-    const transponder &t = list.entries[mid];
+    const list_entry &t = list.entries[mid];
     if (t.lane < h.lane || (t.lane == h.lane && entry_khz(t) < h.khz))
       low = mid + 1;
     else
@@ -40,7 +44,7 @@ static int position(const transponder_list &list, const hit &h) {
   return low;
 }
 
-static void merge(transponder &t, const hit &h) {
+static void merge(list_entry &t, const hit &h) {
   t.hits++;
   t.sum_khz += h.khz;
   t.sum_symbol_rate += h.symbol_rate;
@@ -53,7 +57,7 @@ static void merge(transponder &t, const hit &h) {
 bool add_hit(transponder_list &list, const hit &h) {
   int at = position(list, h);
   // The carrier is the nearer neighbour, if either is near enough.
-  transponder *best = nullptr;
+  list_entry *best = nullptr;
   for (int i = at - 1; i <= at; ++i) {
     if (i < 0 || i >= list.count || !same_carrier(list.entries[i], h)) continue;
     if (best == nullptr || apart_khz(list.entries[i], h) < apart_khz(*best, h)) best = &list.entries[i];
@@ -63,8 +67,8 @@ bool add_hit(transponder_list &list, const hit &h) {
     return true;
   }
   if (list.count >= kMaxTransponders) return false;
-  memmove(&list.entries[at + 1], &list.entries[at], sizeof(transponder) * static_cast<size_t>(list.count - at));
-  transponder &t = list.entries[at];
+  memmove(&list.entries[at + 1], &list.entries[at], sizeof(list_entry) * static_cast<size_t>(list.count - at));
+  list_entry &t = list.entries[at];
   t = {};
   t.lane = h.lane;
   memset(t.words, kUnknown, sizeof t.words);
@@ -74,7 +78,7 @@ bool add_hit(transponder_list &list, const hit &h) {
   return true;
 }
 
-void each_by_frequency(const transponder_list &list, void (*visit)(const transponder &, void *), void *context) {
+void each_by_frequency(const transponder_list &list, void (*visit)(const list_entry &, void *), void *context) {
   int next[kLanes + 1] = {};  // first entry of each lane, then the end
   for (int i = 0, lane = 0; lane <= kLanes; ++lane) {
     while (i < list.count && list.entries[i].lane < lane) ++i;

@@ -9,7 +9,7 @@
 
 constexpr int kMaxTransponders = 2048;
 
-struct transponder {
+struct list_entry {
   uint8_t lane;
   uint8_t words[kWordFields];  // of the first hit that knew each
   uint32_t hits;
@@ -18,7 +18,7 @@ struct transponder {
 };
 
 struct transponder_list {
-  transponder entries[kMaxTransponders];  // by lane, then by frequency
+  list_entry entries[kMaxTransponders];  // by lane, then by frequency
   int count;
 };
 
@@ -27,9 +27,9 @@ struct transponder_list {
 bool add_hit(transponder_list &list, const hit &h);
 
 // The entry's frequency (kHz) and symbol rate (whole 1000s): hit means.
-int32_t entry_khz(const transponder &t);
-int32_t entry_symbol_rate(const transponder &t);
+int32_t entry_khz(const list_entry &t);
+int32_t entry_symbol_rate(const list_entry &t);
 
 // Calls visit(entry, context) for each entry in order of frequency, lanes
 // interleaved.
-void each_by_frequency(const transponder_list &list, void (*visit)(const transponder &, void *), void *context);
+void each_by_frequency(const transponder_list &list, void (*visit)(const list_entry &, void *), void *context);

@@ -340,7 +340,11 @@ static bool parse_line(char *raw, const char *path, receiver &rx, char *error, s
     rx.seed = static_cast<uint32_t>(n);
     return true;
   }
-  if (strcmp(key, "jitter") == 0) return r.count == 2 && strcmp(r.fields[1], "off") == 0 && !(rx.jitter = false);
+  if (strcmp(key, "jitter") == 0) {
+    if (r.count != 2 || strcmp(r.fields[1], "off") != 0) return false;
+    rx.jitter = false;
+    return true;
+  }
   if (strcmp(key, "trace") == 0) return r.count == 2 && strcmp(r.fields[1], "stderr") == 0 && (rx.trace_stderr = true);
   if (strcmp(key, "wait") == 0) return r.count == 2 && strcmp(r.fields[1], "real") == 0 && (rx.real_wait = true);
   return false;
@@ -492,8 +496,8 @@ void result_words(const receiver &rx, const transponder &tp, uint32_t step_khz, 
   int64_t if_hz = static_cast<int64_t>(tp.downlink_khz - oscillator_khz(rx.high_band)) * 1000 + tp.offset_hz;
   uint32_t sr = tp.words[W_SYMBOL_RATE];
   if (rx.jitter) {
-    if_hz += static_cast<int64_t>(jitter(rx.seed, tp.downlink_khz, step_khz, 0) * (sr / 50));
-    sr = static_cast<uint32_t>(sr + static_cast<int64_t>(jitter(rx.seed, tp.downlink_khz, step_khz, 1) * (sr / 500)));
+    if_hz += static_cast<int64_t>(jitter(rx.seed, tp.downlink_khz, step_khz, 0) * (sr / 50.0));
+    sr = static_cast<uint32_t>(sr + static_cast<int64_t>(jitter(rx.seed, tp.downlink_khz, step_khz, 1) * (sr / 500.0)));
   }
   words[W_FREQUENCY] = static_cast<uint32_t>(if_hz);
   words[W_SYMBOL_RATE] = sr;

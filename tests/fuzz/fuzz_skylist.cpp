@@ -36,7 +36,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
     start += length + 1;
   }
   for (int i = 0; i < g_list.count; ++i) {
-    const transponder &t = g_list.entries[i];
+    const list_entry &t = g_list.entries[i];
     if (t.hits == 0 || entry_khz(t) < t.low_khz || entry_khz(t) > t.high_khz) __builtin_trap();
   }
   FILE *out = fopen("/dev/null", "w");

@@ -33,7 +33,7 @@ std::vector<entry_view> merged(const std::vector<std::string> &lines) {
   std::vector<entry_view> out;
   each_by_frequency(
       list,
-      [](const transponder &t, void *context) {
+      [](const list_entry &t, void *context) {
         static_cast<std::vector<entry_view> *>(context)->push_back({entry_khz(t), t.lane, t.hits});
       },
       &out);
@@ -114,7 +114,7 @@ TEST(Merge, EntryKeepsMeansAndTheFirstKnownWords) {
     ASSERT_TRUE(add_hit(list, h));
   }
   ASSERT_EQ(list.count, 1);
-  const transponder &t = list.entries[0];
+  const list_entry &t = list.entries[0];
   EXPECT_EQ(entry_khz(t), 11141250);
   EXPECT_EQ(entry_symbol_rate(t), 22002000);  // 22001500 to the nearest 1000
   EXPECT_EQ(t.high_khz - t.low_khz, 500);
