@@ -8,7 +8,8 @@ import subprocess
 import tempfile
 import unittest
 
-SKYLIST = os.environ["SKYLIST"]
+# A cross-built skylist runs under qemu-user.
+SKYLIST = [*os.environ.get("SKYLIST_EMULATOR", "").split(), os.environ["SKYLIST"]]
 SKYSWEEP = os.environ["SKYSWEEP"]
 SIMRX = os.environ["SIMRX"]
 DEFAULT_SAT = os.environ["SIMRX_DEFAULT_SAT"]
@@ -31,7 +32,7 @@ def sweep_all(tmp, description=DEFAULT_SAT):
 
 
 def skylist(*args, stdin=""):
-    return subprocess.run([SKYLIST, *args], input=stdin, capture_output=True, text=True, timeout=60)
+    return subprocess.run([*SKYLIST, *args], input=stdin, capture_output=True, text=True, timeout=60)
 
 
 def dvbv5_entries(text):
