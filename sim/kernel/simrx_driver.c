@@ -1,0 +1,508 @@
+// SPDX-License-Identifier: GPL-2.0
+/*
+ * simrx_driver: the receiver's driver as the tools see it, for a test
+ * machine. Blind-scan devices /dev/blindscanN answer requests 1, 2 and 3
+ * with their 20- and 32-byte records, /dev/dvb/adapter0/frontendN exist for
+ * the tuners described, /proc/bus/nim_sockets holds the socket listing, and
+ * /proc/stb/avs/0/input and /proc/stb/dbg take the standby tool's writes.
+ *
+ * The receiver is loaded by writing a description, compiled in user space
+ * from the simulated receiver's own files, to /proc/simrx/receiver:
+ *   frontend N | listing TEXT | fault open | fault listing |
+ *   fault REQUEST AT_MHZ RET (AT_MHZ -1: every step) |
+ *   step MHZ W0..W7 (the search at step MHZ finds these eight words)
+ * Everything the driver sees is logged, in the simulated receiver's format,
+ * to /proc/simrx/log; a write there appends a line of its own.
+ * Frequencies in Hz in the records, MHz in the step table.
+ */
+#include <linux/fs.h>
+#include <linux/miscdevice.h>
+#include <linux/module.h>
+#include <linux/mutex.h>
+#include <linux/proc_fs.h>
+#include <linux/seq_file.h>
+#include <linux/slab.h>
+#include <linux/uaccess.h>
+#include <linux/vmalloc.h>
+
+#define MAX_TUNERS	16
+#define MAX_STEPS	256
+#define MAX_FAULTS	64
+#define MAX_LISTING	64
+#define LISTING_LINE	128
+#define LOG_SIZE	(128 * 1024)
+
+/* Request codes are plain numbers, with no direction or size bits. */
+#define BS_SET_PARAMS	1
+#define BS_SEARCH	2
+#define BS_GET_RESULT	3
+
+struct blindscan_params {
+	u32 frequency;		/* Hz */
+	u32 symbol_rate_min;	/* symbols per second */
+	u32 symbol_rate_max;
+	u32 reserved1;
+	u32 reserved2;
+};
+
+struct blindscan_result {
+	u32 words[8];	/* frequency, symbol rate, system, modulation, ... */
+};
+
+struct step {
+	u32 mhz;
+	struct blindscan_result result;
+};
+
+struct fault {
+	int request;
+	s64 at_mhz;	/* -1: every step */
+	int ret;
+};
+
+struct tuner {
+	struct miscdevice frontend;
+	struct miscdevice scanner;
+	char frontend_path[40];
+	char scanner_name[16];
+	bool registered;
+	bool open;
+};
+
+static DEFINE_MUTEX(simrx_lock);
+static struct tuner tuners[MAX_TUNERS];
+static struct step steps[MAX_STEPS];
+static int step_count;
+static struct fault faults[MAX_FAULTS];
+static int fault_count;
+static char listing[MAX_LISTING][LISTING_LINE];
+static int listing_lines;
+static bool fault_open, fault_listing;
+
+/* Per open device: the window of the last request 1, the step found. */
+struct scan_state {
+	int bus;
+	struct blindscan_params params;
+	const struct step *locked;
+};
+
+static char *log_text;
+static size_t log_length;
+
+static __printf(1, 2) void log_line(const char *format, ...)
+{
+	va_list args;
+	int n;
+
+	if (log_length + 2 >= LOG_SIZE)
+		return;
+	va_start(args, format);
+	n = vscnprintf(log_text + log_length, LOG_SIZE - log_length - 1, format, args);
+	va_end(args);
+	log_length += n;
+	log_text[log_length++] = '\n';
+}
+
+/* ---- the blind-scan devices ------------------------------------------- */
+
+static bool scripted_fault(int request, u32 mhz, int *ret)
+{
+	int i;
+
+	for (i = 0; i < fault_count; i++) {
+		if (faults[i].request != request ||
+		    (faults[i].at_mhz >= 0 && faults[i].at_mhz != mhz))
+			continue;
+		*ret = faults[i].ret;
+		return true;
+	}
+	return false;
+}
+
+static const struct step *find_step(u32 mhz)
+{
+	int i;
+
+	for (i = 0; i < step_count; i++)
+		if (steps[i].mhz == mhz)
+			return &steps[i];
+	return NULL;
+}
+
+static int tuner_of(struct file *file)
+{
+	struct miscdevice *misc = file->private_data;
+
+	return container_of(misc, struct tuner, scanner) - tuners;
+}
+
+static int scanner_open(struct inode *inode, struct file *file)
+{
+	int bus = tuner_of(file);
+	unsigned int flags = file->f_flags & ~(O_LARGEFILE | O_CLOEXEC);
+	struct scan_state *state;
+
+	mutex_lock(&simrx_lock);
+	if (fault_open || tuners[bus].open) {
+		log_line("open /dev/blindscan%d flags=0x%x -> fail", bus, flags);
+		mutex_unlock(&simrx_lock);
+		return fault_open ? -EIO : -EBUSY;
+	}
+	state = kzalloc(sizeof(*state), GFP_KERNEL);
+	if (!state) {
+		mutex_unlock(&simrx_lock);
+		return -ENOMEM;
+	}
+	state->bus = bus;
+	tuners[bus].open = true;
+	file->private_data = state;
+	log_line("open /dev/blindscan%d flags=0x%x -> ok", bus, flags);
+	mutex_unlock(&simrx_lock);
+	return 0;
+}
+
+static int scanner_release(struct inode *inode, struct file *file)
+{
+	struct scan_state *state = file->private_data;
+
+	mutex_lock(&simrx_lock);
+	log_line("close /dev/blindscan%d", state->bus);
+	tuners[state->bus].open = false;
+	mutex_unlock(&simrx_lock);
+	kfree(state);
+	return 0;
+}
+
+static long set_params(struct scan_state *state, void __user *arg)
+{
+	struct blindscan_params *p = &state->params;
+	int ret = 0;
+
+	if (copy_from_user(p, arg, sizeof(*p)))
+		return -EFAULT;
+	state->locked = NULL;
+	scripted_fault(BS_SET_PARAMS, p->frequency / 1000000, &ret);
+	log_line("ioctl BS_SET_PARAMS %u %u %u %u %u -> %d", p->frequency,
+		 p->symbol_rate_min, p->symbol_rate_max, p->reserved1,
+		 p->reserved2, ret);
+	return ret;
+}
+
+static long search(struct scan_state *state)
+{
+	u32 mhz = state->params.frequency / 1000000;
+	int ret = 0;
+
+	if (!scripted_fault(BS_SEARCH, mhz, &ret)) {
+		state->locked = find_step(mhz);
+		ret = state->locked ? 0 : -1;	/* nothing to lock on */
+	}
+	log_line("ioctl BS_SEARCH -> %d", ret);
+	return ret;
+}
+
+static long get_result(struct scan_state *state, void __user *arg)
+{
+	const u32 *w;
+	int ret = 0;
+
+	if (scripted_fault(BS_GET_RESULT, state->params.frequency / 1000000, &ret) ||
+	    !state->locked) {
+		ret = ret ? ret : -1;	/* no search locked */
+		log_line("ioctl BS_GET_RESULT -> %d", ret);
+		return ret;
+	}
+	w = state->locked->result.words;
+	if (copy_to_user(arg, &state->locked->result, sizeof(state->locked->result)))
+		return -EFAULT;
+	log_line("ioctl BS_GET_RESULT -> 0 %u %u %u %u %u %u %u %u",
+		 w[0], w[1], w[2], w[3], w[4], w[5], w[6], w[7]);
+	return 0;
+}
+
+static long scanner_ioctl(struct file *file, unsigned int cmd, unsigned long arg)
+{
+	struct scan_state *state = file->private_data;
+	long ret;
+
+	mutex_lock(&simrx_lock);
+	switch (cmd) {
+	case BS_SET_PARAMS:
+		ret = set_params(state, (void __user *)arg);
+		break;
+	case BS_SEARCH:
+		ret = search(state);
+		break;
+	case BS_GET_RESULT:
+		ret = get_result(state, (void __user *)arg);
+		break;
+	default:
+		log_line("ioctl 0x%x -> -1", cmd);
+		ret = -ENOTTY;
+	}
+	mutex_unlock(&simrx_lock);
+	return ret;
+}
+
+static const struct file_operations scanner_fops = {
+	.owner = THIS_MODULE,
+	.open = scanner_open,
+	.release = scanner_release,
+	.unlocked_ioctl = scanner_ioctl,
+};
+
+/* Frontend nodes are only looked at with stat(). */
+static const struct file_operations frontend_fops = {
+	.owner = THIS_MODULE,
+};
+
+static int add_tuner(int n)
+{
+	struct tuner *t = &tuners[n];
+	int err;
+
+	if (t->registered)
+		return 0;
+	snprintf(t->frontend_path, sizeof(t->frontend_path), "dvb/adapter0/frontend%d", n);
+	snprintf(t->scanner_name, sizeof(t->scanner_name), "blindscan%d", n);
+	t->frontend = (struct miscdevice){ .minor = MISC_DYNAMIC_MINOR,
+		.name = t->frontend_path + strlen("dvb/adapter0/"),
+		.nodename = t->frontend_path, .fops = &frontend_fops, .mode = 0660 };
+	t->scanner = (struct miscdevice){ .minor = MISC_DYNAMIC_MINOR,
+		.name = t->scanner_name, .fops = &scanner_fops, .mode = 0660 };
+	err = misc_register(&t->frontend);
+	if (err)
+		return err;
+	err = misc_register(&t->scanner);
+	if (err)
+		goto unregister_frontend;
+	t->registered = true;
+	return 0;
+
+unregister_frontend:
+	misc_deregister(&t->frontend);
+	return err;
+}
+
+static void remove_tuners(void)
+{
+	int n;
+
+	for (n = 0; n < MAX_TUNERS; n++) {
+		if (!tuners[n].registered)
+			continue;
+		misc_deregister(&tuners[n].scanner);
+		misc_deregister(&tuners[n].frontend);
+		tuners[n].registered = false;
+	}
+}
+
+/* ---- loading a receiver ----------------------------------------------- */
+
+static int load_line(char *line)
+{
+	struct step *s;
+	long long at;
+	int n, request, ret;
+
+	if (!strcmp(line, "reset")) {
+		remove_tuners();
+		step_count = fault_count = listing_lines = 0;
+		fault_open = fault_listing = false;
+		log_length = 0;
+		return 0;
+	}
+	if (sscanf(line, "frontend %d", &n) == 1)
+		return n >= 0 && n < MAX_TUNERS ? add_tuner(n) : -EINVAL;
+	if (!strncmp(line, "listing ", 8)) {
+		if (listing_lines >= MAX_LISTING)
+			return -ENOSPC;
+		strscpy(listing[listing_lines++], line + 8, LISTING_LINE);
+		return 0;
+	}
+	if (!strcmp(line, "fault open"))
+		return fault_open = true, 0;
+	if (!strcmp(line, "fault listing"))
+		return fault_listing = true, 0;
+	if (sscanf(line, "fault %d %lld %d", &request, &at, &ret) == 3) {
+		if (fault_count >= MAX_FAULTS)
+			return -ENOSPC;
+		faults[fault_count++] = (struct fault){ request, at, ret };
+		return 0;
+	}
+	if (!strncmp(line, "step ", 5)) {
+		if (step_count >= MAX_STEPS)
+			return -ENOSPC;
+		s = &steps[step_count];
+		if (sscanf(line, "step %u %u %u %u %u %u %u %u %u", &s->mhz,
+			   &s->result.words[0], &s->result.words[1], &s->result.words[2],
+			   &s->result.words[3], &s->result.words[4], &s->result.words[5],
+			   &s->result.words[6], &s->result.words[7]) != 9)
+			return -EINVAL;
+		step_count++;
+		return 0;
+	}
+	return -EINVAL;
+}
+
+/* One line per write, as "echo" and a line-by-line copy deliver them. */
+static ssize_t receiver_write(struct file *file, const char __user *data,
+			      size_t size, loff_t *pos)
+{
+	char line[LISTING_LINE + 16];
+	size_t length = min(size, sizeof(line) - 1);
+	int err;
+
+	if (copy_from_user(line, data, length))
+		return -EFAULT;
+	line[length] = '\0';
+	if (length && line[length - 1] == '\n')
+		line[length - 1] = '\0';
+	mutex_lock(&simrx_lock);
+	err = load_line(line);
+	mutex_unlock(&simrx_lock);
+	return err ? err : size;
+}
+
+static const struct proc_ops receiver_ops = {
+	.proc_write = receiver_write,
+	.proc_lseek = noop_llseek,
+};
+
+/* ---- /proc files -------------------------------------------------------- */
+
+static int listing_show(struct seq_file *m, void *v)
+{
+	int i;
+
+	for (i = 0; i < listing_lines; i++)
+		seq_printf(m, "%s\n", listing[i]);
+	return 0;
+}
+
+static int listing_open(struct inode *inode, struct file *file)
+{
+	mutex_lock(&simrx_lock);
+	log_line("open /proc/bus/nim_sockets -> %s", fault_listing ? "fail" : "ok");
+	mutex_unlock(&simrx_lock);
+	if (fault_listing)
+		return -EIO;
+	return single_open(file, listing_show, NULL);
+}
+
+static const struct proc_ops listing_ops = {
+	.proc_open = listing_open,
+	.proc_read = seq_read,
+	.proc_lseek = seq_lseek,
+	.proc_release = single_release,
+};
+
+static int log_show(struct seq_file *m, void *v)
+{
+	mutex_lock(&simrx_lock);
+	seq_write(m, log_text, log_length);
+	mutex_unlock(&simrx_lock);
+	return 0;
+}
+
+static int log_open(struct inode *inode, struct file *file)
+{
+	return single_open_size(file, log_show, NULL, LOG_SIZE);
+}
+
+/* A write to the log or to a driver file: one line, its text as written. */
+static ssize_t write_logged(const char *prefix, const char __user *data, size_t size)
+{
+	char text[256];
+	size_t length = min(size, sizeof(text) - 1);
+
+	if (copy_from_user(text, data, length))
+		return -EFAULT;
+	text[length] = '\0';
+	if (length && text[length - 1] == '\n')
+		text[length - 1] = '\0';
+	mutex_lock(&simrx_lock);
+	log_line("%s%s", prefix, text);
+	mutex_unlock(&simrx_lock);
+	return size;
+}
+
+static ssize_t log_write(struct file *file, const char __user *data, size_t size, loff_t *pos)
+{
+	return write_logged("", data, size);
+}
+
+static const struct proc_ops log_ops = {
+	.proc_open = log_open,
+	.proc_read = seq_read,
+	.proc_write = log_write,
+	.proc_lseek = seq_lseek,
+	.proc_release = single_release,
+};
+
+static ssize_t avs_input_write(struct file *file, const char __user *data, size_t size, loff_t *pos)
+{
+	return write_logged("write /proc/stb/avs/0/input ", data, size);
+}
+
+static ssize_t dbg_write(struct file *file, const char __user *data, size_t size, loff_t *pos)
+{
+	return write_logged("write /proc/stb/dbg ", data, size);
+}
+
+static const struct proc_ops avs_input_ops = {
+	.proc_write = avs_input_write,
+	.proc_lseek = noop_llseek,
+};
+
+static const struct proc_ops dbg_ops = {
+	.proc_write = dbg_write,
+	.proc_lseek = noop_llseek,
+};
+
+static struct proc_dir_entry *simrx_dir, *stb_dir;
+
+static int __init simrx_init(void)
+{
+	struct proc_dir_entry *avs, *avs0;
+
+	log_text = vmalloc(LOG_SIZE);
+	if (!log_text)
+		return -ENOMEM;
+	simrx_dir = proc_mkdir("simrx", NULL);
+	stb_dir = proc_mkdir("stb", NULL);
+	if (!simrx_dir || !stb_dir)
+		goto fail;
+	avs = proc_mkdir("avs", stb_dir);
+	avs0 = avs ? proc_mkdir("0", avs) : NULL;
+	if (!avs0)
+		goto fail;
+	if (!proc_create("receiver", 0200, simrx_dir, &receiver_ops) ||
+	    !proc_create("log", 0600, simrx_dir, &log_ops) ||
+	    !proc_create("bus/nim_sockets", 0444, NULL, &listing_ops) ||
+	    !proc_create("input", 0200, avs0, &avs_input_ops) ||
+	    !proc_create("dbg", 0200, stb_dir, &dbg_ops))
+		goto fail;
+	return 0;
+
+fail:
+	remove_proc_entry("bus/nim_sockets", NULL);
+	proc_remove(stb_dir);
+	proc_remove(simrx_dir);
+	vfree(log_text);
+	return -ENOMEM;
+}
+
+static void __exit simrx_exit(void)
+{
+	remove_tuners();
+	remove_proc_entry("bus/nim_sockets", NULL);
+	proc_remove(stb_dir);
+	proc_remove(simrx_dir);
+	vfree(log_text);
+}
+
+module_init(simrx_init);
+module_exit(simrx_exit);
+MODULE_DESCRIPTION("The receiver's blind-scan and control files, for a test machine");
+MODULE_LICENSE("GPL");

@@ -1,0 +1,146 @@
+"""Runs inside the test machine, on its MIPS kernel. skysweep's cases run
+twice, against the driver model in the kernel and against the preload
+simulator: output, exit status and the requests the driver saw must agree,
+and the search windows must be the ones the arguments ask for. Then the
+guide CRC module's tests on the machine's Python, then the standby tool for
+real, which restarts the machine. One "MALTA ..." line per result."""
+import os
+import subprocess
+import sys
+import tempfile
+
+RECEIVER = "/receiver"
+SKYSWEEP = f"{RECEIVER}/bin/skysweep"
+SATELLITE_TUNER = "tuner 0 DVB-S2 DVB-S2 NIM (internal)\n"
+with open(f"{RECEIVER}/sat/default.sat") as f:
+    DEFAULT_SAT = f.read()
+
+# name, description, LNB setting, skysweep's arguments, the sweep they ask
+# for (start, end, start_sr, end_sr) when the device is reached, else None.
+CASES = [
+    ("usage", SATELLITE_TUNER, None, [], None),
+    ("missing frontend", SATELLITE_TUNER, None, ["950", "2150", "2", "45", "0", "0", "3"], None),
+    ("cable tuner", SATELLITE_TUNER + "tuner 1 DVB-C cable NIM\n", None, ["950", "2150", "2", "45", "0", "0", "1"], None),
+    ("device that cannot be opened", SATELLITE_TUNER + "fault open\n", None, ["950", "2150"], None),
+    ("bundled satellite, horizontal low band", DEFAULT_SAT, None, ["950", "2150", "2", "45", "0", "0", "0"],
+     (950, 2150, 2, 45)),
+    ("bundled satellite, vertical high band", DEFAULT_SAT, "high V", ["950", "2150", "2", "45", "1", "1", "0"],
+     (950, 2150, 2, 45)),
+    ("failing and positive requests", SATELLITE_TUNER
+     + "result at=1000 1000000000 22000000 6 9 2 2 0 0\nresult at=1010 1010000000 22000000 5 0 0 5 1 0\n"
+     "result at=1020 1020000000 22000000 5 0 0 5 1 0\nresult at=1030 1030000000 27500000 6 9 2 3 2 1\n"
+     "fault request=1 at=1000 ret=1\nfault request=2 at=1010 ret=-22\nfault request=3 at=1020 ret=2\n",
+     None, ["990", "1040", "3", "30"], (990, 1040, 3, 30)),
+    ("driver values outside the word tables", SATELLITE_TUNER
+     + "result at=1000 1000000000 22000000 19 14 3 13 3 4\nresult at=1010 1010000000 3000000000 -1 -1 -1 -1 -1 -1\n",
+     None, ["1000", "1020", "2", "45", "2", "0"], (1000, 1020, 2, 45)),
+    ("empty range", SATELLITE_TUNER, None, ["1500", "1500"], (1500, 1500, 2, 45)),
+]
+
+DRIVER_SEES = ("open /dev/blindscan", "ioctl ", "close /dev/blindscan")
+
+
+def u32(value):
+    return value % (1 << 32)
+
+
+def run_on_preload(description, lnb, args):
+    with tempfile.TemporaryDirectory() as rundir:
+        env = {"PATH": "/bin", "LD_PRELOAD": f"{RECEIVER}/lib/libsimrx.so", "SIMRX_SAT": description,
+               "SIMRX_DIR": rundir, "SIMRX_PROGRAM": "skysweep", "SIMRX_LNB": lnb or ""}
+        done = subprocess.run([SKYSWEEP, *args], env=env, capture_output=True, timeout=60)
+        with open(os.path.join(rundir, "requests.log")) as f:
+            return done, f.read().splitlines()
+
+
+def load_into_kernel(description, lnb, sweep):
+    start, end, sr_min, sr_max = sweep or (950, 2150, 2, 45)
+    table = subprocess.run([f"{RECEIVER}/bin/simrx-steps", description, lnb or "-", str(start), str(end),
+                            str(sr_min), str(sr_max)], capture_output=True, text=True, check=True).stdout
+    for line in table.splitlines():
+        with open("/proc/simrx/receiver", "w") as f:
+            f.write(line + "\n")
+
+
+def run_on_kernel(description, lnb, args, sweep):
+    load_into_kernel(description, lnb, sweep)
+    done = subprocess.run([SKYSWEEP, *args], env={"PATH": "/bin"}, capture_output=True, timeout=60)
+    with open("/proc/simrx/log") as f:
+        return done, f.read().splitlines()
+
+
+def expected_windows(sweep):
+    """Request 1's record words for every step, from the arguments alone."""
+    if sweep is None:
+        return []
+    start, end, sr_min, sr_max = sweep
+    return [f"ioctl BS_SET_PARAMS {u32(mhz * 1000000)} {u32(sr_min * 1000000)} {u32(sr_max * 1000000)} 0 0"
+            for mhz in range(start, end, 10)]
+
+
+def check_case(name, text, lnb, args, sweep):
+    with tempfile.NamedTemporaryFile("w", suffix=".sat", delete=False) as f:
+        f.write(text)
+    user, user_log = run_on_preload(f.name, lnb, args)
+    kernel, kernel_log = run_on_kernel(f.name, lnb, args, sweep)
+    os.unlink(f.name)
+    problems = []
+    for what in ("stdout", "stderr", "returncode"):
+        if getattr(user, what) != getattr(kernel, what):
+            problems.append(f"{what}: {getattr(kernel, what)!r} on the kernel, {getattr(user, what)!r} on the preload")
+    seen_by_driver = [line for line in user_log if line.startswith(DRIVER_SEES)]
+    kernel_seen = [line for line in kernel_log if line.startswith(DRIVER_SEES)]
+    if kernel_seen != seen_by_driver:
+        problems.append("driver log differs:\n  kernel  " + "\n  kernel  ".join(kernel_seen)
+                        + "\n  preload " + "\n  preload ".join(seen_by_driver))
+    listing_reads = (user_log.count("popen cat /proc/bus/nim_sockets -> ok"),
+                     kernel_log.count("open /proc/bus/nim_sockets -> ok"))
+    if listing_reads[0] != listing_reads[1]:
+        problems.append(f"listing read {listing_reads[1]} times on the kernel, {listing_reads[0]} on the preload")
+    windows = [line.split(" -> ")[0] for line in kernel_log if line.startswith("ioctl BS_SET_PARAMS")]
+    if windows != expected_windows(sweep):
+        problems.append("search windows are not the ones asked for:\n  " + "\n  ".join(windows[:3]))
+    lines = kernel.stderr.count(b"\n")
+    result = "PASS" if not problems else "FAIL"
+    print(f"MALTA case {name}: {result} ({lines} result lines, {len(kernel_seen)} driver events)", flush=True)
+    for problem in problems:
+        print("MALTA   " + problem.replace("\n", "\nMALTA   "), flush=True)
+    return not problems
+
+
+def check_guide_crc():
+    done = subprocess.run(["/usr/bin/python3.11", "-B", "-m", "unittest", "test_zarvocrc"],
+                          cwd=f"{RECEIVER}/tests/crcmodule", env={"PYTHONPATH": f"{RECEIVER}/python"},
+                          capture_output=True, text=True, timeout=900)
+    summary = [line for line in done.stderr.splitlines() if line.startswith(("Ran ", "OK", "FAILED"))]
+    print(f"MALTA zarvocrc: {'PASS' if done.returncode == 0 else 'FAIL'} ({'; '.join(summary)})", flush=True)
+    if done.returncode != 0:
+        print("MALTA   " + done.stderr.replace("\n", "\nMALTA   "), flush=True)
+    return done.returncode == 0
+
+
+def run_standby_tool():
+    """wakenap's real sequence; its reboot ends the machine, so init's
+    shutdown step reports what happened."""
+    with open("/proc/simrx/receiver", "w") as f:
+        f.write("reset\n")
+    env = {"PATH": f"{RECEIVER}/standins:/bin:/sbin", "WAKENAP_TRACE": "1"}
+    print("MALTA wakenap: starting", flush=True)
+    done = subprocess.run([f"{RECEIVER}/bin/wakenap"], env=env, capture_output=True, text=True, timeout=120)
+    with open("/tmp/wakenap.status", "w") as f:
+        f.write(f"MALTA wakenap exit {done.returncode}\n")
+        for line in done.stderr.splitlines():
+            f.write(f"MALTA wakenap stderr {line}\n")
+
+
+def main():
+    passed = [check_case(*case) for case in CASES]
+    passed.append(check_guide_crc())
+    print(f"MALTA summary: {sum(passed)} passed, {len(passed) - sum(passed)} failed", flush=True)
+    run_standby_tool()
+    while True:  # until init restarts the machine
+        os.pause()
+
+
+if __name__ == "__main__":
+    sys.exit(main())

@@ -1,0 +1,62 @@
+// simrx-steps: turns a receiver description into the step table that the
+// driver model in the kernel loads (through /proc/simrx/receiver): its
+// tuners, its listing, its faults, and what the search finds at each step of
+// one sweep, computed by the same model as the preload simulator.
+//   simrx-steps DESCRIPTION "BAND POL"|- START_MHZ END_MHZ START_SR END_SR
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+
+#include "description.h"
+
+constexpr uint32_t kStepWindowKHz = 10000;
+
+static receiver g_rx;  // too large for the stack
+
+static void print_listing() {
+  static char text[kMaxListingLines * kMaxLine];
+  FILE *out = fmemopen(text, sizeof text - 1, "w");
+  if (out == nullptr) return;
+  write_listing(g_rx, out);
+  fclose(out);
+  for (char *line = strtok(text, "\n"); line != nullptr; line = strtok(nullptr, "\n")) printf("listing %s\n", line);
+}
+
+int main(int argc, char **argv) {
+  if (argc != 7) {
+    fputs("usage: simrx-steps DESCRIPTION \"BAND POL\"|- START_MHZ END_MHZ START_SR END_SR\n", stderr);
+    return 2;
+  }
+  char error[256];
+  const char *lnb = strcmp(argv[2], "-") == 0 ? nullptr : argv[2];
+  if (!load_description(argv[1], lnb, g_rx, error, sizeof error)) {
+    fprintf(stderr, "simrx-steps: %s: %s\n", argv[1], error);
+    return 1;
+  }
+  long start = strtol(argv[3], nullptr, 10), end = strtol(argv[4], nullptr, 10);
+  // As the tool computes them: 32-bit products, wrapping.
+  uint32_t sr_min = static_cast<uint32_t>(strtol(argv[5], nullptr, 10)) * 1000000u;
+  uint32_t sr_max = static_cast<uint32_t>(strtol(argv[6], nullptr, 10)) * 1000000u;
+
+  puts("reset");
+  for (int n = 0; n < kMaxTuners; ++n)
+    if (g_rx.frontend[n]) printf("frontend %d\n", n);
+  print_listing();
+  if (g_rx.fault_open) puts("fault open");
+  if (g_rx.fault_listing) puts("fault listing");
+  for (int i = 0; i < g_rx.fault_count; ++i)
+    printf("fault %d %lld %d\n", g_rx.faults[i].request, static_cast<long long>(g_rx.faults[i].at_mhz),
+           g_rx.faults[i].ret);
+  for (long mhz = start; mhz < end; mhz += 10) {
+    uint32_t step_khz = static_cast<uint32_t>(mhz) * 1000u;
+    const transponder *tp = find_signal(g_rx, step_khz, kStepWindowKHz, sr_min, sr_max);
+    if (tp == nullptr) continue;
+    uint32_t words[8];
+    result_words(g_rx, *tp, step_khz, words);
+    printf("step %ld", mhz);
+    for (uint32_t w : words) printf(" %u", w);
+    putchar('\n');
+  }
+  return 0;
+}
