@@ -98,7 +98,7 @@ static void dvbv5_entry(const list_entry &t, void *context) {
   if (system != nullptr) fprintf(out, "\tDELIVERY_SYSTEM = %s\n", system);
   fprintf(out, "\tFREQUENCY = %d\n", static_cast<int>(entry_khz(t)));
   if (t.lane != kUnknownLane) fprintf(out, "\tPOLARIZATION = %s\n", lane_word(t.lane));
-  fprintf(out, "\tSYMBOL_RATE = %d\n", static_cast<int>(entry_symbol_rate(t)));
+  fprintf(out, "\tSYMBOL_RATE = %lld\n", static_cast<long long>(entry_symbol_rate(t)));
   for (const dvbv5_key &k : kDvbv5Keys) {
     const char *value = dvbv5_value(k, t);
     if (value != nullptr) fprintf(out, "\t%s = %s\n", k.key, value);
@@ -124,7 +124,7 @@ static void jsonl_entry(const list_entry &t, void *context) {
   FILE *out = static_cast<FILE *>(context);
   fprintf(out, "{\"frequency\":%d", static_cast<int>(entry_khz(t)));
   json_word(out, "polarization", t.lane == kUnknownLane ? nullptr : lane_word(t.lane));
-  fprintf(out, ",\"symbol_rate\":%d", static_cast<int>(entry_symbol_rate(t)));
+  fprintf(out, ",\"symbol_rate\":%lld", static_cast<long long>(entry_symbol_rate(t)));
   for (int f = 0; f < kWordFields; ++f)
     json_word(out, kKeys[f], t.words[f] == kUnknown ? nullptr : hit_word(f, t.words[f]));
   fprintf(out, ",\"hits\":%u,\"spread_khz\":%d}\n", static_cast<unsigned>(t.hits),
@@ -168,28 +168,28 @@ static int class_of(const list_entry &t) {
 
 // Occupied band in kHz: symbol rate times one plus the roll-off (0.35 when
 // the scan did not know it).
-static int32_t band_khz(const list_entry &t) {
+static double band_khz(const list_entry &t) {
   static const int kPercent[] = {35, 20, 25, 35};
   int percent = t.words[F_ROLLOFF] < 4 ? kPercent[t.words[F_ROLLOFF]] : 35;
-  return static_cast<int32_t>(entry_symbol_rate(t) / 100000.0 * (100 + percent));
+  return static_cast<double>(entry_symbol_rate(t)) / 100000.0 * (100 + percent);
 }
 
+// The frequencies the map spans, in whole MHz.
 struct extent {
-  int32_t low, high;  // kHz
-  int lanes;          // 2, or 3 with carriers of unknown polarisation
-  int pixel(int32_t khz) const {
-    return kPlotLeft + static_cast<int>(static_cast<double>(khz - low) * kPlotWidth / (high - low));
-  }
+  int32_t low, high;
+  int lanes;  // 2, or 3 with carriers of unknown polarisation
+  int pixel(double khz) const { return kPlotLeft + static_cast<int>((khz / 1000 - low) * kPlotWidth / (high - low)); }
 };
 
 // The universal LNB's band, widened to whatever the scan found outside it.
 static extent extent_of(const transponder_list &list) {
-  extent e = {kUniversalLowKHz, kUniversalHighKHz, 2};
+  extent e = {kUniversalLowKHz / 1000, kUniversalHighKHz / 1000, 2};
   for (int i = 0; i < list.count; ++i) {
     const list_entry &t = list.entries[i];
-    int32_t half = band_khz(t) / 2;
-    if (entry_khz(t) - half < e.low) e.low = (entry_khz(t) - half) / 50000 * 50000;
-    if (entry_khz(t) + half > e.high) e.high = (entry_khz(t) + half + 49999) / 50000 * 50000;
+    double half_mhz = band_khz(t) / 2000;
+    double centre_mhz = entry_khz(t) / 1000.0;
+    if (centre_mhz - half_mhz < e.low) e.low = static_cast<int32_t>(centre_mhz - half_mhz) - 1;
+    if (centre_mhz + half_mhz > e.high) e.high = static_cast<int32_t>(centre_mhz + half_mhz) + 1;
     if (t.lane == kUnknownLane) e.lanes = 3;
   }
   return e;
@@ -205,8 +205,11 @@ static void svg_lanes(FILE *out, const extent &e) {
             y + kLaneHeight / 2 + 5, kLaneNames[lane]);
   }
   int bottom = kPlotTop + e.lanes * kLaneHeight;
-  for (int32_t mhz = (e.low + 99999) / 100000 * 100; mhz * 1000 <= e.high; mhz += 100) {
-    int x = e.pixel(mhz * 1000);
+  // A tick every 100 MHz, or every 1000 or more on a scan far wider than the band.
+  int32_t every = 100;
+  while ((e.high - e.low) / every > 30) every *= 10;
+  for (int32_t mhz = (e.low + every - 1) / every * every; mhz <= e.high; mhz += every) {
+    int x = e.pixel(mhz * 1000.0);
     fprintf(out, "<line x1=\"%d\" y1=\"%d\" x2=\"%d\" y2=\"%d\" stroke=\"#888\"/>\n", x, bottom, x, bottom + 6);
     fprintf(out, "<text x=\"%d\" y=\"%d\" text-anchor=\"middle\" font-size=\"12\">%d</text>\n", x, bottom + 20,
             static_cast<int>(mhz));
@@ -234,19 +237,17 @@ static void svg_legend(FILE *out, int y) {
 
 static void svg_carrier(const list_entry &t, void *context) {
   FILE *out = static_cast<FILE *>(context);
-  int32_t khz = entry_khz(t), band = band_khz(t);
-  int lane = t.lane;
+  double band = band_khz(t);
   // The carrier in the plot's own units, its full line as a tooltip.
   fprintf(out,
-          "<rect x=\"%d\" y=\"%d.1\" width=\"%d\" height=\"0.8\" fill=\"%s\" fill-opacity=\"0.8\">"
-          "<title>%d kHz %s %d sym/s",
-          khz - band / 2, lane, band > 0 ? band : 1, kClasses[class_of(t)].colour, static_cast<int>(khz),
-          lane_word(t.lane), static_cast<int>(entry_symbol_rate(t)));
+          "<rect x=\"%.0f\" y=\"%d.1\" width=\"%.0f\" height=\"0.8\" fill=\"%s\" fill-opacity=\"0.8\">"
+          "<title>%d kHz %s %lld sym/s",
+          entry_khz(t) - band / 2, t.lane, band >= 1 ? band : 1, kClasses[class_of(t)].colour,
+          static_cast<int>(entry_khz(t)), lane_word(t.lane), static_cast<long long>(entry_symbol_rate(t)));
   for (int f = 0; f < kWordFields; ++f) fprintf(out, " %s", hit_word(f, t.words[f]));
   fprintf(out, ", %u hits</title></rect>\n", static_cast<unsigned>(t.hits));
 }
 
-// What svg_label needs, passed through each_by_frequency's context pointer.
 struct svg_page {
   FILE *out;  // cppcheck-suppress unusedStructMember
   extent e;   // cppcheck-suppress unusedStructMember
@@ -269,11 +270,12 @@ void write_svg(const transponder_list &list, FILE *out) {
           "<svg xmlns=\"http://www.w3.org/2000/svg\" width=\"%d\" height=\"%d\" viewBox=\"0 0 %d %d\" "
           "font-family=\"sans-serif\">\n<rect width=\"%d\" height=\"%d\" fill=\"#fff\"/>\n"
           "<text x=\"%d\" y=\"20\" font-size=\"16\">%d transponders, %d to %d MHz</text>\n",
-          kPageWidth, height, kPageWidth, height, kPageWidth, height, kPlotLeft, list.count,
-          static_cast<int>(e.low / 1000), static_cast<int>(e.high / 1000));
+          kPageWidth, height, kPageWidth, height, kPageWidth, height, kPlotLeft, list.count, static_cast<int>(e.low),
+          static_cast<int>(e.high));
   svg_lanes(out, e);
+  // kHz across: the span in MHz with three zeros, so no 64-bit arithmetic.
   fprintf(out,
-          "<svg x=\"%d\" y=\"%d\" width=\"%d\" height=\"%d\" viewBox=\"%d 0 %d %d\" "
+          "<svg x=\"%d\" y=\"%d\" width=\"%d\" height=\"%d\" viewBox=\"%d000 0 %d000 %d\" "
           "preserveAspectRatio=\"none\">\n",
           kPlotLeft, kPlotTop, kPlotWidth, e.lanes * kLaneHeight, static_cast<int>(e.low),
           static_cast<int>(e.high - e.low), e.lanes);

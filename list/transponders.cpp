@@ -12,14 +12,14 @@
 static double mean(int64_t sum, uint32_t count) { return static_cast<double>(sum) / count; }
 
 // Nearest whole number of a value that is never negative, halves up.
-static int32_t nearest(double v) {
-  int32_t whole = static_cast<int32_t>(v);
-  return v - whole >= 0.5 ? whole + 1 : whole;
+static int64_t nearest(double v) {
+  auto whole = static_cast<int64_t>(v);
+  return v - static_cast<double>(whole) >= 0.5 ? whole + 1 : whole;
 }
 
-int32_t entry_khz(const list_entry &t) { return nearest(mean(t.sum_khz, t.hits)); }
+int32_t entry_khz(const list_entry &t) { return static_cast<int32_t>(nearest(mean(t.sum_khz, t.hits))); }
 
-int32_t entry_symbol_rate(const list_entry &t) { return 1000 * nearest(mean(t.sum_symbol_rate, t.hits) / 1000); }
+int64_t entry_symbol_rate(const list_entry &t) { return 1000 * nearest(mean(t.sum_symbol_rate, t.hits) / 1000); }
 
 static double apart_khz(const list_entry &t, const hit &h) {
   double apart = mean(t.sum_khz, t.hits) - h.khz;

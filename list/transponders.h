@@ -26,9 +26,10 @@ struct transponder_list {
 // is full and the hit belongs to no entry.
 bool add_hit(transponder_list &list, const hit &h);
 
-// The entry's frequency (kHz) and symbol rate (whole 1000s): hit means.
+// The entry's frequency (kHz) and symbol rate (whole 1000s): hit means. The
+// rate in 64 bits: a mean near 2^31 symbols/s rounds up past a 32-bit int.
 int32_t entry_khz(const list_entry &t);
-int32_t entry_symbol_rate(const list_entry &t);
+int64_t entry_symbol_rate(const list_entry &t);
 
 // Calls visit(entry, context) for each entry in order of frequency, lanes
 // interleaved.

@@ -123,6 +123,16 @@ TEST(Merge, EntryKeepsMeansAndTheFirstKnownWords) {
   EXPECT_EQ(std::vector<uint8_t>(t.words, t.words + kWordFields), (std::vector<uint8_t>{5, 0, 1, 5, 0, kUnknown}));
 }
 
+TEST(Merge, TheLargestValuesRoundPastA32BitIntNotAroundIt) {
+  EXPECT_EQ(merged({line("VERTICAL", 2147483647, 2147483647)}), (std::vector<entry_view>{{2147483647, 1, 1}}));
+  static transponder_list list;
+  list = {};
+  hit h;
+  ASSERT_TRUE(read_hit(line("VERTICAL", 2147483647, 2147483647).c_str(), h));
+  ASSERT_TRUE(add_hit(list, h));
+  EXPECT_EQ(entry_symbol_rate(list.entries[0]), 2147484000);
+}
+
 TEST(Merge, AFullListRefusesANewCarrierButTakesHitsOfKnownOnes) {
   static transponder_list list;
   list = {};
