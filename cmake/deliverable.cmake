@@ -23,6 +23,17 @@ function(receiver_link_rules target)
   target_link_libraries(${target} PRIVATE c gcc)
 endfunction()
 
+# Install components: "host" holds what is safe on any machine (the scan
+# tools, the list maker, the module); "receiver" holds what acts on the
+# receiver's power state (wakenap). A native build installs "receiver" only
+# when asked for by name (cmake --install BUILD --component receiver): on a
+# PC, wakenap would stop its services, suspend it and reboot it.
+if(CMAKE_CROSSCOMPILING)
+  set(RECEIVER_COMPONENT_ON_REQUEST "")
+else()
+  set(RECEIVER_COMPONENT_ON_REQUEST EXCLUDE_FROM_ALL)
+endif()
+
 # A program for the receiver: its routines live in an OBJECT library so the
 # unit tests link exactly the code that ships.
 function(receiver_program name)

@@ -2,7 +2,9 @@
 // packet on eth0 can end, enters it, and reboots once the box is awake.
 // Runs fifteen fixed shell commands in order, each waited for; every status
 // is ignored. Touches /proc/stb/avs/0/input, /proc/stb/dbg, /sys/power/state.
+#include <cstdio>
 #include <cstdlib>
+#include <sys/stat.h>
 
 static const char *const standby_commands[] = {
     "killall nmbd",                      // 0: SMB name service
@@ -23,7 +25,27 @@ static const char *const standby_commands[] = {
 };
 static_assert(sizeof(standby_commands) / sizeof(standby_commands[0]) == 15);
 
+// The receiver driver's own files that the sequence writes. A machine
+// without them is no receiver: there the sequence would only stop a PC's
+// services, suspend it and reboot it.
+static const char *const receiver_files[] = {
+    "/proc/stb/avs/0/input",  // 0
+    "/proc/stb/dbg",          // 1
+};
+
+static const char *missing_receiver_file() {
+  struct stat st;
+  for (const char *path : receiver_files)
+    if (stat(path, &st) != 0) return path;
+  return nullptr;
+}
+
 int main() {
+  const char *missing = missing_receiver_file();
+  if (missing != nullptr) {
+    fprintf(stderr, "wakenap: %s not found: not a receiver, nothing done\n", missing);
+    return 1;
+  }
   for (const char *command : standby_commands) {
     // A service that is not running or a refused write must not stop the
     // sequence: the status is dropped on purpose.

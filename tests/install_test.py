@@ -1,33 +1,43 @@
-"""Installs a build into a staging root (DESTDIR) and checks the layout.
-Usage: install_test.py CMAKE BUILD_DIR EXPECTED_PATH..."""
+"""Installs a build into a staging root (DESTDIR) and checks the layout: a
+full install gives exactly the expected paths, and the ones given with
+--on-request come only from an install of the "receiver" component.
+Usage: install_test.py CMAKE BUILD_DIR [--on-request=PATH]... EXPECTED_PATH..."""
 import os
 import subprocess
 import sys
 import tempfile
 
 
-def installed_files(root):
-    found = set()
-    for folder, _, files in os.walk(root):
-        for name in files:
-            found.add(os.path.relpath(os.path.join(folder, name), root))
-    return found
-
-
-def main(cmake, build, expected):
+def install(cmake, build, *options):
+    """The files a DESTDIR install puts down, and those of them under bin/ that are not executable."""
     with tempfile.TemporaryDirectory() as stage:
         env = dict(os.environ, DESTDIR=stage)
-        subprocess.run([cmake, "--install", build, "--prefix", "/usr", "--strip"], env=env, check=True,
+        subprocess.run([cmake, "--install", build, "--prefix", "/usr", "--strip", *options], env=env, check=True,
                        stdout=subprocess.DEVNULL)
-        found = installed_files(stage)
-        programs = [p for p in expected if p.startswith("usr/bin/")]
-        not_executable = [p for p in programs if not os.access(os.path.join(stage, p), os.X_OK)]
-    print("\n".join(sorted(found)))
-    ok = found == set(expected) and not not_executable
-    if found != set(expected):
-        print("missing:", sorted(set(expected) - found), "unexpected:", sorted(found - set(expected)))
+        found = set()
+        for folder, _, files in os.walk(stage):
+            found.update(os.path.relpath(os.path.join(folder, name), stage) for name in files)
+        not_executable = {p for p in found if p.startswith("usr/bin/") and not os.access(os.path.join(stage, p), os.X_OK)}
+    return found, not_executable
+
+
+def check(what, found, expected, not_executable):
+    print(f"{what}:", *sorted(found), sep="\n  ")
+    if found != expected:
+        print("missing:", sorted(expected - found), "unexpected:", sorted(found - expected))
     if not_executable:
-        print("not executable:", not_executable)
+        print("not executable:", sorted(not_executable))
+    return found == expected and not not_executable
+
+
+def main(cmake, build, args):
+    on_request = {a.split("=", 1)[1] for a in args if a.startswith("--on-request=")}
+    expected = {a for a in args if not a.startswith("--on-request=")}
+    found, bad = install(cmake, build)
+    ok = check("full install", found, expected, bad)
+    if on_request:
+        found, bad = install(cmake, build, "--component", "receiver")
+        ok = check("--component receiver", found, on_request, bad) and ok
     return 0 if ok else 1
 
 

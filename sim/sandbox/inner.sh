@@ -25,10 +25,13 @@ if [ "$SANDBOX_PROBE" = 1 ]; then
 fi
 
 # ---- the stand-in tree ----------------------------------------------------
-mkdir -p "$root/sys-power" "$root/proc/stb/avs/0" "$root/init.d" "$root/bin"
+mkdir -p "$root/sys-power" "$root/proc" "$root/init.d" "$root/bin"
 : > "$root/sys-power/state"
-: > "$root/proc/stb/avs/0/input"
-: > "$root/proc/stb/dbg"
+if [ "$SANDBOX_NO_STB" = 0 ]; then
+  mkdir -p "$root/proc/stb/avs/0"
+  : > "$root/proc/stb/avs/0/input"
+  : > "$root/proc/stb/dbg"
+fi
 for part in "$root/sys-power" "$root/proc" "$root/init.d"; do echo standin > "$part/.standin"; done
 if [ "$SANDBOX_FAIL" = 0 ]; then
   cp "$kit/initscript" "$root/init.d/satipclient"
@@ -51,6 +54,7 @@ fi
 if [ "$SANDBOX_FAIL" = 1 ]; then
   # Refused writes: the driver and kernel files sit on a read-only mount.
   for part in "$root/sys-power" "$root/proc/stb"; do
+    [ -d "$part" ] || continue
     mount -n --bind "$part" "$part"
     mount -n -o remount,bind,ro "$part"
   done

@@ -94,6 +94,18 @@ class Sequence(unittest.TestCase):
         self.assertIn("Failed to talk to init daemon.", run.stderr)
 
 
+class NotAReceiver(unittest.TestCase):
+    def test_without_the_driver_files_nothing_runs(self):
+        # A PC has no /proc/stb: whatever the arguments, not one command may
+        # start, and the refusal is one line and a failing status.
+        for args in ([], ["--help"]):
+            with self.subTest(args=args):
+                run = Sandboxed("--no-stb", args=args)
+                self.assertEqual(run.events, ["exit 1"])
+                self.assertEqual(run.stdout, "")
+                self.assertEqual(run.stderr, "wakenap: /proc/stb/avs/0/input not found: not a receiver, nothing done\n")
+
+
 class FailClosed(unittest.TestCase):
     def test_refuses_to_run_with_any_stand_in_missing(self):
         for part in ("sys-power", "proc", "init.d", "run", "commands", "shell", "readonly"):
