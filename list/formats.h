@@ -7,6 +7,12 @@
 
 #include "transponders.h"
 
-void write_dvbv5(const transponder_list &list, FILE *out);
-void write_jsonl(const transponder_list &list, FILE *out);
-void write_svg(const transponder_list &list, FILE *out);
+// Where the list came from, for the map's title.
+struct list_source {
+  char name[128];  // a title given, or the scan's file name
+  char date[16];   // YYYY-MM-DD, or empty
+};
+
+void write_dvbv5(const transponder_list &list, const list_source &source, FILE *out);
+void write_jsonl(const transponder_list &list, const list_source &source, FILE *out);
+void write_svg(const transponder_list &list, const list_source &source, FILE *out);

@@ -3,7 +3,10 @@
 // carrier's band is at least its symbol rate wide. Two hits on one lane whose
 // centres are closer than a quarter of their two symbol rates (half that
 // least distance) are therefore the same carrier; the hits of one carrier
-// differ only by the driver's measurement error, far less than that.
+// differ only by the driver's measurement error, far less than that. That
+// error is small in the symbol rate too: a hit whose rate is more than half
+// as large again as an entry's (or less than two thirds of it) is another
+// carrier, however near, and is never averaged into a rate neither has.
 #include "transponders.h"
 
 #include <cstring>
@@ -26,8 +29,11 @@ static double apart_khz(const list_entry &t, const hit &h) {
   return apart < 0 ? -apart : apart;
 }
 
+static bool similar_rates(double a, double b) { return 2 * a <= 3 * b && 2 * b <= 3 * a; }
+
 static bool same_carrier(const list_entry &t, const hit &h) {
-  return t.lane == h.lane && 4000 * apart_khz(t, h) < mean(t.sum_symbol_rate, t.hits) + h.symbol_rate;
+  double rate = mean(t.sum_symbol_rate, t.hits);
+  return t.lane == h.lane && 4000 * apart_khz(t, h) < rate + h.symbol_rate && similar_rates(rate, h.symbol_rate);
 }
 
 // First entry at or after (lane, khz) in the list's order.
@@ -54,16 +60,47 @@ static void merge(list_entry &t, const hit &h) {
     if (t.words[f] == kUnknown) t.words[f] = h.words[f];
 }
 
+// Keeps the list in order after an entry's mean moved: a hit between two
+// close entries of different rates can carry one past the other.
+static void reorder(transponder_list &list, int i) {
+  auto before = [&list](int a, int b) {
+    const list_entry &x = list.entries[a], &y = list.entries[b];
+    return x.lane < y.lane || (x.lane == y.lane && entry_khz(x) < entry_khz(y));
+  };
+  for (; i > 0 && before(i, i - 1); --i) {
+    list_entry moved = list.entries[i];
+    list.entries[i] = list.entries[i - 1];
+    list.entries[i - 1] = moved;
+  }
+  for (; i + 1 < list.count && before(i + 1, i); ++i) {
+    list_entry moved = list.entries[i];
+    list.entries[i] = list.entries[i + 1];
+    list.entries[i + 1] = moved;
+  }
+}
+
+// The entry of the hit's carrier: of the entries it may belong to, the
+// nearest. Entries of other rates may stand between, so the search goes
+// outwards as far as an entry of a similar rate could reach.
+static int carrier_of(const transponder_list &list, const hit &h, int at) {
+  double reach_khz = 2.5 * h.symbol_rate / 4000;
+  int best = -1;
+  for (int step = -1; step <= 1; step += 2) {
+    for (int i = step < 0 ? at - 1 : at; i >= 0 && i < list.count; i += step) {
+      const list_entry &t = list.entries[i];
+      if (t.lane != h.lane || apart_khz(t, h) >= reach_khz) break;
+      if (same_carrier(t, h) && (best < 0 || apart_khz(t, h) < apart_khz(list.entries[best], h))) best = i;
+    }
+  }
+  return best;
+}
+
 bool add_hit(transponder_list &list, const hit &h) {
   int at = position(list, h);
-  // The carrier is the nearer neighbour, if either is near enough.
-  list_entry *best = nullptr;
-  for (int i = at - 1; i <= at; ++i) {
-    if (i < 0 || i >= list.count || !same_carrier(list.entries[i], h)) continue;
-    if (best == nullptr || apart_khz(list.entries[i], h) < apart_khz(*best, h)) best = &list.entries[i];
-  }
-  if (best != nullptr) {
-    merge(*best, h);
+  int found = carrier_of(list, h, at);
+  if (found >= 0) {
+    merge(list.entries[found], h);
+    reorder(list, found);
     return true;
   }
   if (list.count >= kMaxTransponders) return false;

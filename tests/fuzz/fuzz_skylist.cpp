@@ -9,8 +9,17 @@
 
 static transponder_list g_list;
 
-// The line as skysweep would print it from the hit read from it.
-static void check_round_trip(const char *line, const hit &h) {
+// The line as skysweep would print it from the hit read from it: the input
+// with its runs of blanks made single spaces.
+static void check_round_trip(const char *input, const hit &h) {
+  char line[256];
+  size_t n = 0;
+  for (const char *p = input + strspn(input, " \t\r"); *p != '\0'; p += strspn(p, " \t\r")) {
+    size_t length = strcspn(p, " \t\r");
+    int added = snprintf(line + n, sizeof line - n, "%s%.*s", n > 0 ? " " : "", static_cast<int>(length), p);
+    n += static_cast<size_t>(added);
+    p += length;
+  }
   char again[256];
   int n = snprintf(again, sizeof again, "OK %s %d %d", lane_word(h.lane), static_cast<int>(h.khz),
                    static_cast<int>(h.symbol_rate));
@@ -23,12 +32,17 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
   char line[256];
   for (size_t start = 0; start < size;) {
     const void *end = memchr(data + start, '\n', size - start);
-    size_t length = end != nullptr ? static_cast<size_t>(static_cast<const uint8_t *>(end) - data) - start : size - start;
+    size_t length =
+        end != nullptr ? static_cast<size_t>(static_cast<const uint8_t *>(end) - data) - start : size - start;
     if (length < sizeof line) {
       memcpy(line, data + start, length);
       line[length] = '\0';
       hit h;
-      if (read_hit(line, h)) {
+      line_fault fault;
+      char why[128];
+      if (!read_hit(line, h, &fault)) {
+        describe_fault(fault, why, sizeof why);
+      } else {
         check_round_trip(line, h);
         if (!add_hit(g_list, h) && g_list.count != kMaxTransponders) __builtin_trap();
       }
@@ -41,9 +55,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
   }
   FILE *out = fopen("/dev/null", "w");
   if (out == nullptr) return 0;
-  write_dvbv5(g_list, out);
-  write_jsonl(g_list, out);
-  write_svg(g_list, out);
+  list_source source = {"fuzz", "2026-12-08"};
+  write_dvbv5(g_list, source, out);
+  write_jsonl(g_list, source, out);
+  write_svg(g_list, source, out);
   fclose(out);
   return 0;
 }

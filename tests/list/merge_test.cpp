@@ -10,7 +10,8 @@
 
 namespace {
 
-std::string line(const char *pol, int khz, int sr, const char *words = "DVB-S2 INVERSION_AUTO PILOT_ON FEC_2_3 8PSK ROLLOFF_35") {
+std::string line(const char *pol, int khz, int sr,
+                 const char *words = "DVB-S2 INVERSION_AUTO PILOT_ON FEC_2_3 8PSK ROLLOFF_35") {
   return std::string("OK ") + pol + " " + std::to_string(khz) + " " + std::to_string(sr) + " " + words;
 }
 
@@ -40,30 +41,95 @@ std::vector<entry_view> merged(const std::vector<std::string> &lines) {
   return out;
 }
 
-TEST(Hits, OnlyWholeResultLinesAreRead) {
-  const char *bad[] = {
-      "",
-      "OK",
-      "OK HORIZONTAL 11141000 2200",                                                           // cut off
-      "OK HORIZONTAL 11141000 -1294967296 DVB-S INVERSION_OFF PILOT_OFF FEC_5_6 QPSK ROLLOFF_35",  // negative rate
-      "OK HORIZONTAL -11141000 22000000 DVB-S INVERSION_OFF PILOT_OFF FEC_5_6 QPSK ROLLOFF_35",
-      "OK HORIZONTAL 11141000 22000000 DVB-S INVERSION_OFF PILOT_OFF FEC_5_6 QPSK ROLLOFF_35 x",
-      "OK HORIZONTAL 11141000  22000000 DVB-S INVERSION_OFF PILOT_OFF FEC_5_6 QPSK ROLLOFF_35",
-      "OK HORIZONTAL 11141000 22000000 DVB-S INVERSION_OFF PILOT_OFF FEC_7_9 QPSK ROLLOFF_35",  // no such word
-      "OK HORIZONTAL 11141000 22000000 DVB-S INVERSION_OFF PILOT_OFF QPSK FEC_5_6 ROLLOFF_35",  // out of order
-      "ok HORIZONTAL 11141000 22000000 DVB-S INVERSION_OFF PILOT_OFF FEC_5_6 QPSK ROLLOFF_35",
-      "OK CIRCULAR 11141000 22000000 DVB-S INVERSION_OFF PILOT_OFF FEC_5_6 QPSK ROLLOFF_35",
-      "OK HORIZONTAL 11141000 2147483648 DVB-S INVERSION_OFF PILOT_OFF FEC_5_6 QPSK ROLLOFF_35",
-      "OK HORIZONTAL 011141000 22000000 DVB-S INVERSION_OFF PILOT_OFF FEC_5_6 QPSK ROLLOFF_35",
-  };
+// What read_hit makes of a line: "" when it reads, else the reason given.
+std::string reading(const char *text) {
   hit h;
-  for (const char *l : bad) EXPECT_FALSE(read_hit(l, h)) << l;
+  line_fault fault;
+  if (read_hit(text, h, &fault)) return "";
+  char why[128];
+  describe_fault(fault, why, sizeof why);
+  return why;
+}
 
-  ASSERT_TRUE(read_hit("OK UNKNOWN 9750000 0 UNKNOWN UNKNOWN PILOT_ON UNKNOWN UNKNOWN ROLLOFF_35", h));
+TEST(Hits, BadLinesAreRejectedWithTheFieldAndTheReason) {
+  const struct {
+    const char *line;
+    const char *reason;
+  } cases[] = {
+      {"", "not a result line"},
+      {"scan started", "not a result line"},
+      {"ok HORIZONTAL 11141000 22000000 DVB-S INVERSION_OFF PILOT_OFF FEC_5_6 "
+       "QPSK ROLLOFF_35",
+       "not a result line"},
+      {"OK", "cut off: 1 of 10 fields"},
+      {"OK HORIZONTAL 11141000 2200", "cut off: 4 of 10 fields"},
+      {"OK HORIZONTAL 11141000 22000000 DVB-S INVERSION_OFF PILOT_OFF FEC_5_6 "
+       "QPSK ",
+       "cut off: 9 of 10 fields"},
+      {"OK HORIZONTAL 11141000 22000000 DVB-S INVERSION_OFF PILOT_OFF FEC_5_6 "
+       "QPSK ROLLOFF_35 x",
+       "more than 10 fields"},
+      {"OK CIRCULAR 11141000 22000000 DVB-S INVERSION_OFF PILOT_OFF FEC_5_6 "
+       "QPSK ROLLOFF_35",
+       "unknown polarisation 'CIRCULAR'"},
+      {"OK HORIZONTAL 1114100x 22000000 DVB-S INVERSION_OFF PILOT_OFF FEC_5_6 "
+       "QPSK ROLLOFF_35",
+       "frequency '1114100x' is not a number"},
+      {"OK HORIZONTAL -11141000 22000000 DVB-S INVERSION_OFF PILOT_OFF FEC_5_6 "
+       "QPSK ROLLOFF_35",
+       "frequency '-11141000' is negative"},
+      {"OK HORIZONTAL 011141000 22000000 DVB-S INVERSION_OFF PILOT_OFF FEC_5_6 "
+       "QPSK ROLLOFF_35",
+       "frequency '011141000' has a leading zero"},
+      {"OK HORIZONTAL 0 22000000 DVB-S INVERSION_OFF PILOT_OFF FEC_5_6 QPSK "
+       "ROLLOFF_35",
+       "frequency is 0"},
+      {"OK HORIZONTAL 11141000 27500x DVB-S INVERSION_OFF PILOT_OFF FEC_5_6 "
+       "QPSK ROLLOFF_35",
+       "symbol rate '27500x' is not a number"},
+      {"OK HORIZONTAL 11141000 -1294967296 DVB-S INVERSION_OFF PILOT_OFF "
+       "FEC_5_6 QPSK ROLLOFF_35",
+       "symbol rate '-1294967296' is negative"},
+      {"OK HORIZONTAL 11141000 2147483648 DVB-S INVERSION_OFF PILOT_OFF "
+       "FEC_5_6 QPSK ROLLOFF_35",
+       "symbol rate '2147483648' is out of range"},
+      {"OK HORIZONTAL 11141000 0 DVB-S INVERSION_OFF PILOT_OFF FEC_5_6 QPSK "
+       "ROLLOFF_35",
+       "symbol rate is 0"},
+      {"OK HORIZONTAL 11141000 22000000 DVBS2 INVERSION_OFF PILOT_OFF FEC_5_6 "
+       "QPSK ROLLOFF_35",
+       "unknown delivery system 'DVBS2'"},
+      {"OK HORIZONTAL 11141000 22000000 DVB-S INVERSION_OFF PILOT_OFF FEC_7_9 "
+       "QPSK ROLLOFF_35",
+       "unknown code rate 'FEC_7_9'"},
+      {"OK HORIZONTAL 11141000 22000000 DVB-S INVERSION_OFF PILOT_OFF QPSK "
+       "FEC_5_6 ROLLOFF_35",  // out of order
+       "unknown code rate 'QPSK'"},
+      {"OK HORIZONTAL 11141000 22000000 DVB-S INVERSION_OFF PILOT_OFF FEC_5_6 "
+       "QPSK ROLLOFF_15",
+       "unknown roll-off 'ROLLOFF_15'"},
+      // Blanks of any kind and number between, before and after the fields.
+      {"OK HORIZONTAL 11141000  22000000 DVB-S INVERSION_OFF PILOT_OFF FEC_5_6 "
+       "QPSK ROLLOFF_35",
+       ""},
+      {" \tOK\tHORIZONTAL 11141000 22000000 DVB-S INVERSION_OFF PILOT_OFF "
+       "FEC_5_6 QPSK ROLLOFF_35 \r",
+       ""},
+  };
+  for (const auto &c : cases) EXPECT_EQ(reading(c.line), c.reason) << c.line;
+
+  hit h;
+  ASSERT_TRUE(
+      read_hit("OK UNKNOWN 9750000 1 UNKNOWN UNKNOWN PILOT_ON UNKNOWN "
+               "UNKNOWN ROLLOFF_35",
+               h));
   EXPECT_EQ(h.lane, kUnknownLane);
   EXPECT_EQ(std::vector<uint8_t>(h.words, h.words + kWordFields),
             (std::vector<uint8_t>{kUnknown, kUnknown, 0, kUnknown, kUnknown, 0}));
-  ASSERT_TRUE(read_hit("OK VERTICAL 10950000 2147483647 DVB-C INVERSION_ON PILOT_OFF FEC_2_5 QAM_4_NR ROLLOFF_25", h));
+  ASSERT_TRUE(
+      read_hit("OK VERTICAL 10950000 2147483647 DVB-C INVERSION_ON "
+               "PILOT_OFF FEC_2_5 QAM_4_NR ROLLOFF_25",
+               h));
   EXPECT_EQ(std::vector<uint8_t>(h.words, h.words + kWordFields), (std::vector<uint8_t>{18, 1, 1, 12, 13, 2}));
 }
 
@@ -104,11 +170,61 @@ TEST(Merge, OneEntryPerCarrierNeverOneForTwo) {
   }
 }
 
+TEST(Merge, TheRuleAtItsEdges) {
+  const struct {
+    const char *what;
+    std::vector<std::string> lines;
+    std::vector<entry_view> entries;
+  } cases[] = {
+      // 20 Msym/s each: one carrier while closer than (20 + 20) / 4 = 10 MHz.
+      {"exactly the distance apart: two carriers",
+       {line("HORIZONTAL", 11000000, 20000000), line("HORIZONTAL", 11010000, 20000000)},
+       {{11000000, 0, 1}, {11010000, 0, 1}}},
+      {"1 kHz inside it: one carrier",
+       {line("HORIZONTAL", 11000000, 20000000), line("HORIZONTAL", 11009999, 20000000)},
+       {{11005000, 0, 2}}},
+      {"a hit between two entries joins the nearer",
+       {line("HORIZONTAL", 11000000, 20000000), line("HORIZONTAL", 11010000, 20000000),
+        line("HORIZONTAL", 11004000, 20000000), line("HORIZONTAL", 11006500, 20000000)},
+       {{11002000, 0, 2}, {11008250, 0, 2}}},
+      // A 2 Msym/s carrier 8 MHz from a 30 Msym/s one: a wide hit beyond the
+      // narrow entry is the wide carrier's, never the narrow one's.
+      {"rates several-fold apart never merge",
+       {line("HORIZONTAL", 11000000, 30000000), line("HORIZONTAL", 11008000, 2000000),
+        line("HORIZONTAL", 11012000, 30000000), line("HORIZONTAL", 11007000, 30000000)},
+       {{11006333, 0, 3}, {11008000, 0, 1}}},
+      {"rates half as large again are still one carrier",
+       {line("VERTICAL", 11000000, 20000000), line("VERTICAL", 11000100, 30000000)},
+       {{11000050, 1, 2}}},
+      {"rates more than half as large again are two",
+       {line("VERTICAL", 11000000, 20000000), line("VERTICAL", 11000100, 30001000)},
+       {{11000000, 1, 1}, {11000100, 1, 1}}},
+  };
+  for (const auto &c : cases) EXPECT_EQ(merged(c.lines), c.entries) << c.what;
+}
+
+TEST(Merge, TheSameSweepsTwiceGiveTheSameListWithTwiceTheHits) {
+  std::vector<std::string> sweeps;
+  for (int i = 0; i < 40; ++i) {
+    // Carriers 40 MHz apart, each seen on three steps 3 MHz apart.
+    for (int step = 0; step < 3; ++step)
+      sweeps.push_back(line(i % 2 ? "VERTICAL" : "HORIZONTAL", 10750000 + 40000 * i + 3000 * step, 27500000));
+  }
+  std::vector<entry_view> once = merged(sweeps);
+  std::vector<std::string> twice = sweeps;
+  twice.insert(twice.end(), sweeps.begin(), sweeps.end());
+  for (entry_view &e : once) e.hits *= 2;
+  EXPECT_EQ(merged(twice), once);
+  EXPECT_EQ(once.size(), 40u);
+}
+
 TEST(Merge, EntryKeepsMeansAndTheFirstKnownWords) {
   static transponder_list list;
   list = {};
-  for (const char *l : {"OK HORIZONTAL 11141000 22013000 UNKNOWN INVERSION_OFF PILOT_OFF UNKNOWN QPSK UNKNOWN",
-                        "OK HORIZONTAL 11141500 21990000 DVB-S INVERSION_ON PILOT_OFF FEC_5_6 QPSK UNKNOWN"}) {
+  for (const char *l : {"OK HORIZONTAL 11141000 22013000 UNKNOWN INVERSION_OFF "
+                        "PILOT_OFF UNKNOWN QPSK UNKNOWN",
+                        "OK HORIZONTAL 11141500 21990000 DVB-S INVERSION_ON "
+                        "PILOT_OFF FEC_5_6 QPSK UNKNOWN"}) {
     hit h;
     ASSERT_TRUE(read_hit(l, h));
     ASSERT_TRUE(add_hit(list, h));

@@ -1,8 +1,14 @@
-"""skylist on the simulated receiver's sweeps: one list entry per carrier,
-read back by libdvbv5's own converter, a map that renders, and bad input
-reported line by line."""
+"""skylist: golden outputs of a fixed capture in every format, the list
+checked against the hits it came from, libdvbv5 converting it, maps whose
+labels never overlap, forgiving input, exit statuses and the command line.
+
+The capture tests/fixtures/skylist/bundled.sweeps holds the four sweeps of
+the bundled satellite and three lines more (unknown polarisation, a C-band
+frequency, a 16APSK carrier). When an output format changes on purpose,
+rewrite the golden files with REGENERATE_GOLDEN=1 and read their diff."""
 import json
 import os
+import re
 import shutil
 import subprocess
 import tempfile
@@ -13,10 +19,15 @@ SKYLIST = [*os.environ.get("SKYLIST_EMULATOR", "").split(), os.environ["SKYLIST"
 SKYSWEEP = os.environ["SKYSWEEP"]
 SIMRX = os.environ["SIMRX"]
 DEFAULT_SAT = os.environ["SIMRX_DEFAULT_SAT"]
+FIXTURES = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "fixtures", "skylist")
+CAPTURE = os.path.join(FIXTURES, "bundled.sweeps")
+TABLES = "/usr/share/dvb/dvb-s"
+REPRODUCIBLE = {"SOURCE_DATE_EPOCH": "1765152000"}  # 2025-12-08
 
 # The four sweeps of a universal LNB: what the receiver sets, what skysweep is told.
 SWEEPS = [("low H", "0 0"), ("low V", "1 0"), ("high H", "0 1"), ("high V", "1 1")]
 GOOD = "OK HORIZONTAL 11141000 22000000 DVB-S INVERSION_OFF PILOT_OFF FEC_5_6 QPSK ROLLOFF_35\n"
+WORD_KEYS = ["delivery_system", "inversion", "pilot", "fec", "modulation", "rolloff"]
 
 
 def sweep_all(tmp, description=DEFAULT_SAT):
@@ -31,20 +42,75 @@ def sweep_all(tmp, description=DEFAULT_SAT):
     return lines, carriers
 
 
-def skylist(*args, stdin=""):
-    return subprocess.run([*SKYLIST, *args], input=stdin, capture_output=True, text=True, timeout=60)
+def skylist(*args, stdin="", env=None):
+    return subprocess.run([*SKYLIST, *args], input=stdin, capture_output=True, text=True, timeout=60,
+                          env=dict(os.environ, **(env or {})))
+
+
+def read(path):
+    with open(path) as f:
+        return f.read()
 
 
 def dvbv5_entries(text):
-    """[CHANNEL] blocks as dicts of their keys."""
+    """[...] blocks as dicts of their keys, the block's name under "name"."""
     entries = []
     for line in text.splitlines():
         if line.startswith("["):
-            entries.append({})
+            entries.append({"name": line[1:-1]})
         elif "=" in line:
             key, value = (part.strip() for part in line.split("=", 1))
             entries[-1][key] = value
     return entries
+
+
+def expected_entries(lines, carriers):
+    """The list worked out by hand from the hits: each hit belongs to the
+    true carrier nearest it on its lane (a hit without one stands alone);
+    an entry gives the hits' means, rounded halves up, and the first word of
+    each field that was not UNKNOWN."""
+    groups = {}
+    for fields in (line.split() for line in lines.splitlines()):
+        pol, khz, sr, words = fields[1], int(fields[2]), int(fields[3]), fields[4:]
+        near = [c for c in carriers if c[1] == pol[0] and abs(int(c[0]) - khz) < int(c[2]) / 4000]
+        key = (pol, near[0][0] if near else khz)
+        groups.setdefault(key, []).append((khz, sr, words))
+    entries = []
+    for (pol, _), hits in groups.items():
+        entry = {"frequency": int(sum(h[0] for h in hits) / len(hits) + 0.5),
+                 "polarization": None if pol == "UNKNOWN" else pol,
+                 "symbol_rate": int(sum(h[1] for h in hits) / len(hits) / 1000 + 0.5) * 1000}
+        for i, key in enumerate(WORD_KEYS):
+            entry[key] = next((h[2][i] for h in hits if h[2][i] != "UNKNOWN"), None)
+        entry.update(hits=len(hits), spread_khz=max(h[0] for h in hits) - min(h[0] for h in hits))
+        entries.append(entry)
+    return sorted(entries, key=lambda e: (e["frequency"], e["polarization"] or "~"))
+
+
+class Golden(unittest.TestCase):
+    def test_each_format_matches_its_golden_output(self):
+        for fmt, suffix in (("dvbv5", "conf"), ("jsonl", "jsonl"), ("svg", "svg")):
+            with self.subTest(format=fmt):
+                done = skylist("-f", fmt, CAPTURE, env=REPRODUCIBLE)
+                self.assertEqual((done.returncode, done.stderr), (0, ""))
+                golden = os.path.join(FIXTURES, f"bundled.{suffix}")
+                if os.environ.get("REGENERATE_GOLDEN") == "1":
+                    with open(golden, "w") as f:
+                        f.write(done.stdout)
+                self.assertEqual(done.stdout, read(golden))
+
+    def test_every_field_is_what_the_hits_say(self):
+        # The carriers of the bundled satellite, as its description lists them.
+        carriers = [line.split()[1:4] for line in read(DEFAULT_SAT).splitlines() if line.startswith("tp ")]
+        lines = read(CAPTURE)
+        listed = [json.loads(line) for line in skylist("-f", "jsonl", CAPTURE).stdout.splitlines()]
+        self.assertEqual(listed, expected_entries(lines, carriers))
+        self.assertEqual(len(listed), 32 + 3)
+        # The channel file carries the same values under DVBv5's names.
+        for entry, block in zip(listed, dvbv5_entries(skylist(CAPTURE).stdout)):
+            self.assertEqual(int(block["FREQUENCY"]), entry["frequency"])
+            self.assertEqual(int(block["SYMBOL_RATE"]), entry["symbol_rate"])
+            self.assertEqual(block.get("POLARIZATION"), entry["polarization"])
 
 
 class FourSweeps(unittest.TestCase):
@@ -66,64 +132,189 @@ class FourSweeps(unittest.TestCase):
             self.assertEqual(entry["polarization"][0], pol)
             self.assertLess(abs(entry["frequency"] - int(khz)), int(sr) / 50000 + 3)
             self.assertGreaterEqual(entry["hits"], 2)
-        self.assertEqual(list(listed[0]), ["frequency", "polarization", "symbol_rate", "delivery_system", "inversion",
-                                           "pilot", "fec", "modulation", "rolloff", "hits", "spread_khz"])
 
-    def test_libdvbv5_reads_the_channel_file_back_unchanged(self):
+    def test_libdvbv5_converts_the_channel_file_to_each_satellite_format(self):
         if shutil.which("dvb-format-convert") is None:
             self.skipTest("dvb-format-convert (dvb-tools) is not installed")
-        # An entry the scan knew little about keeps only what it knew.
-        unknown = "OK UNKNOWN 12000000 27500000 UNKNOWN UNKNOWN PILOT_ON UNKNOWN UNKNOWN ROLLOFF_35\n"
         ours = os.path.join(self.tmp, "ours.conf")
-        back = os.path.join(self.tmp, "back.conf")
         with open(ours, "w") as f:
-            f.write(skylist(stdin=self.lines + unknown).stdout)
-        done = subprocess.run(["dvb-format-convert", "-I", "DVBV5", "-O", "DVBV5", ours, back],
-                              capture_output=True, text=True, timeout=60)
-        self.assertEqual(done.returncode, 0, done.stderr)
-        with open(ours) as f:
-            written = dvbv5_entries(f.read())
-        with open(back) as f:
-            # The converter writes "no stream id" into every DVB-S2 entry.
-            read_back = [{k: v for k, v in e.items() if (k, v) != ("STREAM_ID", "0")} for e in dvbv5_entries(f.read())]
-        self.assertEqual(read_back, written)
-        self.assertEqual(len(written), len(self.carriers) + 1)
-        self.assertIn({"FREQUENCY": "12000000", "SYMBOL_RATE": "27500000", "ROLLOFF": "35", "PILOT": "ON"}, written)
+            f.write(skylist(stdin=self.lines).stdout)
+        written = dvbv5_entries(read(ours))
 
-    def test_map_renders_with_one_titled_carrier_per_entry(self):
+        def convert(*args):
+            done = subprocess.run(["dvb-format-convert", *args], capture_output=True, text=True, timeout=60)
+            self.assertEqual(done.returncode, 0, done.stderr)
+            return read(args[-1])
+
+        def back(fmt):
+            """Converted to fmt and read back: the entries with the keys that survived."""
+            there = os.path.join(self.tmp, f"ours.{fmt}")
+            convert("-I", "DVBV5", "-O", fmt, ours, there)
+            return dvbv5_entries(convert("-I", fmt, "-O", "DVBV5", there, there + ".conf"))
+
+        def keep(entries, keys):
+            return [{k: e[k] for k in keys if k in e} for e in entries]
+
+        # DVBv5 keeps everything (the converter adds "no stream id" to DVB-S2).
+        entries = back("DVBV5")
+        self.assertEqual([{k: v for k, v in e.items() if (k, v) != ("STREAM_ID", "0")} for e in entries], written)
+        # The initial-tuning format keeps system, frequency, polarisation,
+        # symbol rate and code rate, and for DVB-S2 roll-off and modulation.
+        def tuning(entries):
+            kept = ["DELIVERY_SYSTEM", "FREQUENCY", "POLARIZATION", "SYMBOL_RATE", "INNER_FEC"]
+            return [keep([e], kept + (["ROLLOFF", "MODULATION"] if e["DELIVERY_SYSTEM"] == "DVBS2" else []))[0]
+                    for e in entries]
+        entries = back("CHANNEL")
+        self.assertEqual(tuning(entries), tuning(written))
+        # ZAP: one named line per transponder with frequency, polarisation and
+        # symbol rate. (libdvbv5 reads its own DVB-S ZAP lines back with the
+        # fields shifted, so only what it writes is compared.)
+        zap = convert("-I", "DVBV5", "-O", "ZAP", "-s", "DVBS", ours, os.path.join(self.tmp, "ours.zap"))
+        self.assertEqual([line.split(":")[:4] for line in zap.splitlines()],
+                         [[e["name"], e["FREQUENCY"], e["POLARIZATION"][0], e["SYMBOL_RATE"]] for e in written])
+        # VDR, which libdvbv5 only writes: one named line per transponder,
+        # with the frequency in MHz and the symbol rate in ksym/s.
+        vdr = convert("-I", "DVBV5", "-O", "VDR", ours, os.path.join(self.tmp, "ours.vdr")).splitlines()
+        self.assertEqual(len(vdr), len(written))
+        for line, entry in zip(vdr, written):
+            name, mhz, _, source, ksym = line.split(":")[:5]
+            self.assertEqual((name, source), (entry["name"], "S"))
+            self.assertEqual(int(mhz), int(entry["FREQUENCY"]) // 1000)
+            self.assertEqual(int(ksym), int(entry["SYMBOL_RATE"]) // 1000)
+
+
+def label_boxes(svg):
+    """Each label's box in page pixels, from the SVG itself: a label reads
+    upwards from its anchor, and no glyph of the font is wider than 0.65 of
+    its size or rises above 0.8 of it (or falls below 0.25)."""
+    boxes = []
+    pattern = (r'<text transform="translate\(([\d.]+) ([\d.]+)\) rotate\(-90\)" text-anchor="end" '
+               r'font-size="(\d+)">([^<]*)</text>')
+    for x, y, size, text in re.findall(pattern, svg):
+        x, y, size = float(x), float(y), float(size)
+        boxes.append((text, x - 0.8 * size, x + 0.25 * size, y, y + 0.65 * size * len(text)))
+    return boxes
+
+
+class Map(unittest.TestCase):
+    def test_labels_never_overlap_on_dense_satellites(self):
+        for name in ("Hotbird-13.0E", "Eutelsat-10A-10.0E"):
+            table = os.path.join(TABLES, name)
+            if not os.path.exists(table):
+                self.skipTest("dtv-scan-tables is not installed")
+            with self.subTest(satellite=name), tempfile.TemporaryDirectory() as tmp:
+                lines, carriers = sweep_all(tmp, table)
+                svg = skylist("-f", "svg", "-t", name, stdin=lines).stdout
+                width = float(re.search(r'<svg [^>]*width="(\d+)"', svg).group(1))
+                boxes = label_boxes(svg)
+                self.assertEqual(len(boxes), svg.count("<title>"))  # every carrier labelled
+                self.assertGreater(len(boxes), 90)
+                boxes.sort(key=lambda b: b[1])
+                for a, b in zip(boxes, boxes[1:]):
+                    overlap = b[1] < a[2] and a[3] < b[4] and b[3] < a[4]
+                    self.assertFalse(overlap, f"labels '{a[0]}' and '{b[0]}' overlap")
+                self.assertTrue(all(0 <= b[1] and b[2] <= width for b in boxes))
+                # Labels round to the nearest MHz.
+                listed = sorted(json.loads(line)["frequency"] for line in skylist("-f", "jsonl", stdin=lines).stdout.splitlines())
+                self.assertEqual(sorted(int(b[0].split()[0]) for b in boxes), [(khz + 500) // 1000 for khz in listed])
+
+    def test_title_legend_lanes_and_the_band(self):
+        svg = skylist("-f", "svg", CAPTURE, env={"SOURCE_DATE_EPOCH": "0"}).stdout
+        self.assertIn(">bundled.sweeps, 1970-01-01: 34 transponders; 1 more outside 10700-12750 MHz, not drawn<", svg)
+        legend = re.findall(r'<rect x="\d+" y="\d+" width="14" height="14" fill="[^"]+"/><text [^>]*>([^<]+)<', svg)
+        self.assertEqual(legend, ["DVB-S QPSK", "DVB-S2 QPSK", "DVB-S2 8PSK", "DVB-S2 16APSK", "other or unknown"])
+        self.assertEqual(re.findall(r'font-size="14">(\w+)<', svg), ["horizontal", "vertical", "unknown"])
+        # The band across, in kHz, whatever the list holds.
+        self.assertEqual(len(re.findall(r'viewBox="10700000 0 2050000 1"', svg)), 3)
+        self.assertEqual(skylist("-f", "svg", "-t", "Astra", stdin=GOOD).stdout.count("DVB-S2"), 0)
+        self.assertNotIn("unknown</text>", skylist("-f", "svg", stdin=GOOD).stdout)
+
+    def test_map_renders(self):
         if shutil.which("rsvg-convert") is None:
             self.skipTest("rsvg-convert (librsvg2-bin) is not installed")
-        svg = skylist("-f", "svg", stdin=self.lines).stdout
-        self.assertEqual(svg.count("<title>"), len(self.carriers))
-        done = subprocess.run(["rsvg-convert", "-o", os.path.join(self.tmp, "map.png")], input=svg.encode(),
-                              capture_output=True, timeout=60)
+        with tempfile.TemporaryDirectory() as tmp:
+            done = subprocess.run(["rsvg-convert", "-o", os.path.join(tmp, "map.png"), os.path.join(FIXTURES, "bundled.svg")],
+                                  capture_output=True, timeout=60)
         self.assertEqual((done.returncode, done.stderr), (0, b""))
 
 
-class BadInput(unittest.TestCase):
-    def test_bad_lines_are_reported_with_their_number_and_the_rest_kept(self):
-        text = ("scan started\n" + GOOD + "\n" + GOOD.replace("22000000", "-1294967296")
-                + "OK HORIZONTAL 1174" + "\n" + "x" * 600 + "\n" + GOOD.replace("11141000", "12000000"))
-        done = skylist("-f", "jsonl", stdin=text[:-1])  # the last line without its newline
+class Input(unittest.TestCase):
+    def test_crlf_byte_order_mark_and_blanks_give_the_same_list(self):
+        clean = read(CAPTURE)
+        messy = "\ufeff" + "".join(" " + line.replace(" ", "\t  ", 3) + " \r\n" for line in clean.splitlines())
+        done = skylist("-f", "jsonl", stdin=messy)
+        self.assertEqual((done.returncode, done.stderr), (0, ""))
+        self.assertEqual(done.stdout, skylist("-f", "jsonl", stdin=clean).stdout)
+
+    def test_bad_lines_are_reported_with_file_line_and_reason(self):
+        with tempfile.TemporaryDirectory() as tmp:
+            path = os.path.join(tmp, "scan.txt")
+            with open(path, "w") as f:
+                f.write("scan started\n" + GOOD + "\n" + GOOD.replace("22000000", "27500x")
+                        + GOOD.replace("QPSK", "DVBS2") + GOOD.replace("11141000", "0") + "OK HORIZONTAL 1174\n"
+                        + "x" * 600 + "\n" + GOOD.replace("11141000", "12000000")[:-1])
+            done = skylist("-f", "jsonl", path)
         self.assertEqual(done.returncode, 1)
-        self.assertEqual(done.stderr, "".join(f"skylist: -:{n}: not a result line, skipped\n" for n in (1, 4, 5, 6)))
+        reasons = ["not a result line", "symbol rate '27500x' is not a number", "unknown modulation 'DVBS2'",
+                   "frequency is 0", "cut off: 3 of 10 fields", "longer than 255 characters"]
+        self.assertEqual(done.stderr, "".join(f"skylist: {path}:{n}: {why}, skipped\n"
+                                              for n, why in zip((1, 4, 5, 6, 7, 8), reasons)))
         self.assertEqual([json.loads(line)["frequency"] for line in done.stdout.splitlines()], [11141000, 12000000])
 
-    def test_no_list_when_a_file_is_missing_or_the_list_overflows(self):
+    def test_one_bad_line_is_status_1_and_the_list_is_still_written(self):
+        done = skylist(stdin=GOOD + "OK\n")
+        self.assertEqual((done.returncode, done.stderr), (1, "skylist: -:2: cut off: 1 of 10 fields, skipped\n"))
+        self.assertEqual(len(dvbv5_entries(done.stdout)), 1)
+
+    def test_no_list_when_it_cannot_be_read_held_or_written(self):
         with tempfile.TemporaryDirectory() as tmp:
             missing = os.path.join(tmp, "missing")
             done = skylist(missing)
-            self.assertEqual((done.returncode, done.stdout, done.stderr), (2, "", f"skylist: {missing}: cannot open\n"))
+            self.assertEqual((done.returncode, done.stdout, done.stderr),
+                             (2, "", f"skylist: {missing}: No such file or directory\n"))
         many = "".join(f"OK VERTICAL {10700000 + 100 * i} 20000 DVB-S UNKNOWN UNKNOWN UNKNOWN QPSK UNKNOWN\n"
                        for i in range(2049))
         done = skylist(stdin=many)
         self.assertEqual((done.returncode, done.stdout), (2, ""))
         self.assertEqual(done.stderr, "skylist: -:2049: more than 2048 transponders; no list written\n")
+        with open("/dev/full", "w") as full:
+            done = subprocess.run([*SKYLIST, CAPTURE], stdout=full, stderr=subprocess.PIPE, text=True, timeout=60)
+        self.assertEqual((done.returncode, done.stderr), (2, "skylist: cannot write the list: No space left on device\n"))
 
-    def test_unknown_format_is_a_usage_error(self):
-        done = skylist("-f", "csv")
+    def test_standard_input_is_read_only_without_files_or_as_dash(self):
+        other = GOOD.replace("11141000", "12000000")
+        named = skylist("-f", "jsonl", CAPTURE, stdin=other)  # stdin would add an entry if it were read
+        self.assertEqual(named.stdout, skylist("-f", "jsonl", CAPTURE).stdout)
+        with_dash = skylist("-f", "jsonl", CAPTURE, "-", stdin=other)
+        self.assertEqual(len(with_dash.stdout.splitlines()), len(named.stdout.splitlines()) + 1)
+        # Standard input that never ends, as a terminal's: a reader of it would hang.
+        read_end, write_end = os.pipe()
+        try:
+            done = subprocess.run([*SKYLIST, CAPTURE], stdin=read_end, capture_output=True, timeout=10)
+        finally:
+            os.close(read_end)
+            os.close(write_end)
+        self.assertEqual(done.returncode, 0)
+
+
+class CommandLine(unittest.TestCase):
+    def test_help_and_version_answer_on_standard_output(self):
+        for option in ("--help", "-h"):
+            done = skylist(option)
+            self.assertEqual((done.returncode, done.stderr), (0, ""))
+            self.assertTrue(done.stdout.startswith("Usage: skylist "))
+        done = skylist("--version")
+        self.assertEqual(done.returncode, 0)
+        self.assertRegex(done.stdout, r"^skylist \d+\.\d+\.\d+\n$")
+
+    def test_wrong_options_say_what_was_wrong(self):
+        done = skylist("-f", "json")
         self.assertEqual((done.returncode, done.stdout), (2, ""))
-        self.assertIn("usage: skylist", done.stderr)
+        self.assertEqual(done.stderr, "skylist: unknown format 'json' (dvbv5, jsonl or svg)\n"
+                                      "Try 'skylist --help' for more information.\n")
+        done = skylist("--colour")
+        self.assertEqual((done.returncode, done.stdout), (2, ""))
+        self.assertIn("unrecognized option '--colour'", done.stderr)
 
 
 if __name__ == "__main__":

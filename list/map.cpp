@@ -1,0 +1,306 @@
+// The SVG map of the list: the band a universal LNB delivers (10700 to
+// 12750 MHz) across, one lane per polarisation down. Each carrier is drawn
+// in kHz, as wide as the band it occupies, with its full entry as a
+// tooltip. Below its lane stands a label, the frequency in MHz (rounded)
+// and the symbol rate in Msym/s; labels of crowded carriers are pushed
+// apart and joined to their carrier by a leader line. A crowded band
+// widens the page; only past the widest page are the narrowest carriers'
+// labels left out, and their tooltips stay.
+#include <cstring>
+
+#include "formats.h"
+
+constexpr int32_t kBandLowKHz = 10700000, kBandHighKHz = 12750000, kBandSwitchKHz = 11700000;
+
+// Page geometry in pixels: the title and the frequency axis on top, then
+// per lane the carriers' strip, the leader lines and the labels.
+constexpr int kPlotLeft = 100, kPlotRightMargin = 24, kAxisY = 60, kLanesTop = 70;
+constexpr int kStripHeight = 40, kLeaderHeight = 28, kLabelsHeight = 72, kLaneGap = 12;
+constexpr int kLaneHeight = kStripHeight + kLeaderHeight + kLabelsHeight + kLaneGap;
+constexpr int kLegendHeight = 36;
+constexpr int kLabelFont = 10;
+constexpr double kLabelPitch = 12;  // px between neighbouring labels: the font's line height
+constexpr double kMaxShift = 48;    // a label further from its carrier asks for a wider page
+static const int kPageWidths[] = {1600, 2400, 3200, 4800, 6400};
+
+struct carrier_class {
+  const char *label;
+  const char *colour;
+};
+static const carrier_class kClasses[] = {
+    {"DVB-S QPSK", "#4e79a7"},        // 0
+    {"DVB-S2 QPSK", "#59a14f"},       // 1
+    {"DVB-S2 8PSK", "#f28e2b"},       // 2
+    {"DVB-S2 16APSK", "#b07aa1"},     // 3
+    {"DVB-S2 32APSK", "#e15759"},     // 4
+    {"other or unknown", "#9c9c9c"},  // 5
+};
+constexpr int kClassCount = sizeof kClasses / sizeof kClasses[0];
+
+static int class_of(const list_entry &t) {
+  uint8_t system = t.words[F_SYSTEM], modulation = t.words[F_MODULATION];
+  if (system == 5 && modulation == 0) return 0;
+  if (system != 6) return 5;
+  switch (modulation) {
+    case 0: return 1;
+    case 9: return 2;
+    case 10: return 3;
+    case 11: return 4;
+    default: return 5;
+  }
+}
+
+// Occupied band in kHz: symbol rate times one plus the roll-off (0.35 when
+// the scan did not know it).
+static double band_khz(const list_entry &t) {
+  static const int kPercent[] = {35, 20, 25, 35};
+  int percent = t.words[F_ROLLOFF] < 4 ? kPercent[t.words[F_ROLLOFF]] : 35;
+  return static_cast<double>(entry_symbol_rate(t)) / 100000.0 * (100 + percent);
+}
+
+static bool in_band(const list_entry &t) { return entry_khz(t) >= kBandLowKHz && entry_khz(t) <= kBandHighKHz; }
+
+// The page: its width, and which lanes it draws (unknown polarisation only
+// when the list has some).
+struct page {
+  int width;
+  int lanes;
+  double plot_width() const { return width - kPlotLeft - kPlotRightMargin; }
+  double pixel(double khz) const {
+    return kPlotLeft + (khz - kBandLowKHz) * plot_width() / (kBandHighKHz - kBandLowKHz);
+  }
+  int lane_top(int lane) const { return kLanesTop + lane * kLaneHeight; }
+};
+
+// ---- label placement -----------------------------------------------------------
+
+// Per entry of the list: whether it gets a label, and where (px).
+static bool g_labelled[kMaxTransponders];
+static double g_label_x[kMaxTransponders];
+// One lane's labels while they are placed.
+static int g_order[kMaxTransponders];
+static double g_want[kMaxTransponders];
+struct cluster {
+  int first, count;
+  double sum;  // of each member's wanted position less its offset in the cluster
+};
+static cluster g_clusters[kMaxTransponders];
+
+// The entries of one lane: the list keeps them together, by frequency.
+static void lane_range(const transponder_list &list, int lane, int *first, int *end) {
+  *first = 0;
+  while (*first < list.count && list.entries[*first].lane < lane) ++*first;
+  *end = *first;
+  while (*end < list.count && list.entries[*end].lane == lane) ++*end;
+}
+
+// Where a cluster of labels starts: centred on what its members want,
+// within [low, high].
+static double cluster_start(const cluster &c, double low, double high) {
+  double start = c.sum / c.count;
+  double last = high - (c.count - 1) * kLabelPitch;
+  if (start > last) start = last;
+  return start < low ? low : start;
+}
+
+// Places n labels that want the ascending positions g_want[0..n) at least
+// kLabelPitch apart within [low, high], each as near its want as its
+// neighbours allow: a run of crowded labels is centred on its wants.
+// Returns the largest distance of a label from its want.
+static double spread_labels(int n, double low, double high) {
+  int clusters = 0;
+  for (int i = 0; i < n; ++i) {
+    g_clusters[clusters++] = {i, 1, g_want[i]};
+    while (clusters > 1) {
+      cluster &prev = g_clusters[clusters - 2];
+      const cluster &last = g_clusters[clusters - 1];
+      if (cluster_start(prev, low, high) + prev.count * kLabelPitch <= cluster_start(last, low, high)) break;
+      prev.sum += last.sum - prev.count * kLabelPitch * last.count;
+      prev.count += last.count;
+      --clusters;
+    }
+  }
+  double worst = 0;
+  for (int c = 0; c < clusters; ++c) {
+    double start = cluster_start(g_clusters[c], low, high);
+    for (int k = 0; k < g_clusters[c].count; ++k) {
+      int i = g_clusters[c].first + k;
+      g_label_x[g_order[i]] = start + k * kLabelPitch;
+      double shift = g_label_x[g_order[i]] - g_want[i];
+      if (shift < 0) shift = -shift;
+      if (shift > worst) worst = shift;
+    }
+  }
+  return worst;
+}
+
+// Labels the lane's carriers in the band on a page of this width: all of
+// them where they fit, else all but the narrowest. Returns the largest
+// shift of a label and counts the carriers left without one.
+static double place_lane(const transponder_list &list, const page &p, int lane, int *left_out) {
+  int first = 0, end = 0;
+  lane_range(list, lane, &first, &end);
+  int n = 0;
+  for (int i = first; i < end; ++i) {
+    g_labelled[i] = in_band(list.entries[i]);
+    n += g_labelled[i] ? 1 : 0;
+  }
+  int room = static_cast<int>(p.plot_width() / kLabelPitch);
+  for (; n > room; --n) {
+    int narrowest = -1;
+    for (int i = first; i < end; ++i) {
+      if (!g_labelled[i]) continue;
+      if (narrowest < 0 || entry_symbol_rate(list.entries[i]) <= entry_symbol_rate(list.entries[narrowest]))
+        narrowest = i;
+    }
+    g_labelled[narrowest] = false;
+    ++*left_out;
+  }
+  n = 0;
+  for (int i = first; i < end; ++i) {
+    if (!g_labelled[i]) continue;
+    g_order[n] = i;
+    g_want[n++] = p.pixel(entry_khz(list.entries[i]));
+  }
+  double half = kLabelPitch / 2;
+  return spread_labels(n, kPlotLeft + half, p.width - kPlotRightMargin - half);
+}
+
+// The narrowest page on which no label strays far from its carrier (or the
+// widest), with every lane's labels placed on it.
+static page lay_out(const transponder_list &list, int *left_out) {
+  page p = {kPageWidths[0], 2};
+  for (int i = 0; i < list.count; ++i)
+    if (list.entries[i].lane == kUnknownLane && in_band(list.entries[i])) p.lanes = 3;
+  for (int width : kPageWidths) {
+    p.width = width;
+    *left_out = 0;
+    double worst = 0;
+    for (int lane = 0; lane < p.lanes; ++lane) {
+      double shift = place_lane(list, p, lane, left_out);
+      if (shift > worst) worst = shift;
+    }
+    if (worst <= kMaxShift && *left_out == 0) break;
+  }
+  return p;
+}
+
+// ---- drawing -----------------------------------------------------------------------
+
+// Lines at every 100 MHz and the band switch, down through the axis and
+// the lanes' strips but not through their labels.
+static void draw_grid_line(FILE *out, const page &p, double x, const char *style) {
+  fprintf(out, "<path d=\"M%.1f %dV%d", x, kAxisY + 4, kLanesTop);
+  for (int lane = 0; lane < p.lanes; ++lane) fprintf(out, "M%.1f %dv%d", x, p.lane_top(lane), kStripHeight);
+  fprintf(out, "\" %s/>\n", style);
+}
+
+static void draw_axis(FILE *out, const page &p) {
+  for (int32_t mhz = kBandLowKHz / 1000; mhz <= kBandHighKHz / 1000; mhz += 100) {
+    double x = p.pixel(mhz * 1000.0);
+    draw_grid_line(out, p, x, "stroke=\"#d4d4d4\"");
+    fprintf(out, "<text x=\"%.1f\" y=\"%d\" text-anchor=\"middle\" font-size=\"11\">%d</text>\n", x, kAxisY,
+            static_cast<int>(mhz));
+  }
+  double x = p.pixel(kBandSwitchKHz);
+  draw_grid_line(out, p, x, "stroke=\"#444\" stroke-dasharray=\"6 4\"");
+  fprintf(out,
+          "<text x=\"%.1f\" y=\"%d\" text-anchor=\"end\" font-size=\"12\">low band</text>\n"
+          "<text x=\"%.1f\" y=\"%d\" font-size=\"12\">high band</text>\n"
+          "<text x=\"%d\" y=\"%d\" text-anchor=\"end\" font-size=\"11\">MHz</text>\n",
+          x - 6, kAxisY - 17, x + 6, kAxisY - 17, kPlotLeft - 24, kAxisY);
+}
+
+static void draw_lane(FILE *out, const page &p, int lane) {
+  static const char *const kLaneNames[] = {"horizontal", "vertical", "unknown"};
+  int y = p.lane_top(lane);
+  fprintf(out,
+          "<rect x=\"%d\" y=\"%d\" width=\"%.0f\" height=\"%d\" fill=\"%s\"/>\n"
+          "<text x=\"%d\" y=\"%d\" text-anchor=\"end\" font-size=\"14\">%s</text>\n",
+          kPlotLeft, y, p.plot_width(), kStripHeight, lane % 2 == 0 ? "#f2f2f2" : "#e8e8e8", kPlotLeft - 8,
+          y + kStripHeight / 2 + 5, kLaneNames[lane]);
+}
+
+static void draw_carrier(FILE *out, const list_entry &t) {
+  double band = band_khz(t);
+  // In the strip's own units: kHz across, one unit down.
+  fprintf(out,
+          "<rect x=\"%.0f\" y=\"0.1\" width=\"%.0f\" height=\"0.8\" fill=\"%s\" fill-opacity=\"0.8\">"
+          "<title>%d kHz %s %lld sym/s",
+          entry_khz(t) - band / 2, band >= 1 ? band : 1, kClasses[class_of(t)].colour, static_cast<int>(entry_khz(t)),
+          lane_word(t.lane), static_cast<long long>(entry_symbol_rate(t)));
+  for (int f = 0; f < kWordFields; ++f) fprintf(out, " %s", hit_word(f, t.words[f]));
+  fprintf(out, ", %u hits</title></rect>\n", static_cast<unsigned>(t.hits));
+}
+
+// The symbol rate in Msym/s with no trailing zeros: "27.5", "2.222", "45".
+static void format_msym(int64_t symbol_rate, char *text, size_t size) {
+  auto ksym = static_cast<long long>(symbol_rate / 1000);
+  int n = snprintf(text, size, "%lld.%03lld", ksym / 1000, ksym % 1000);
+  while (n > 0 && text[n - 1] == '0') text[--n] = '\0';
+  if (n > 0 && text[n - 1] == '.') text[--n] = '\0';
+}
+
+// A label reads upwards, its glyphs centred on x: the baseline sits a
+// third of the font size to the right.
+static void draw_label(FILE *out, const page &p, const list_entry &t, double x) {
+  int strip_bottom = p.lane_top(t.lane) + kStripHeight;
+  char msym[24];
+  format_msym(entry_symbol_rate(t), msym, sizeof msym);
+  int mhz = static_cast<int>((static_cast<int64_t>(entry_khz(t)) + 500) / 1000);
+  fprintf(out,
+          "<line x1=\"%.1f\" y1=\"%d\" x2=\"%.1f\" y2=\"%d\" stroke=\"#777\" stroke-width=\"0.6\"/>"
+          "<text transform=\"translate(%.1f %d) rotate(-90)\" text-anchor=\"end\" font-size=\"%d\">%d %s</text>\n",
+          p.pixel(entry_khz(t)), strip_bottom, x, strip_bottom + kLeaderHeight - 3,
+          x + kLabelFont / 3.0, strip_bottom + kLeaderHeight, kLabelFont, mhz, msym);
+}
+
+static void draw_legend(FILE *out, const transponder_list &list, int y) {
+  bool present[kClassCount] = {};
+  for (int i = 0; i < list.count; ++i)
+    if (in_band(list.entries[i])) present[class_of(list.entries[i])] = true;
+  int x = kPlotLeft;
+  for (int c = 0; c < kClassCount; ++c) {
+    if (!present[c]) continue;
+    fprintf(out,
+            "<rect x=\"%d\" y=\"%d\" width=\"14\" height=\"14\" fill=\"%s\"/>"
+            "<text x=\"%d\" y=\"%d\" font-size=\"13\">%s</text>\n",
+            x, y, kClasses[c].colour, x + 20, y + 12, kClasses[c].label);
+    x += 180;
+  }
+}
+
+void write_svg(const transponder_list &list, const list_source &source, FILE *out) {
+  int left_out = 0;
+  page p = lay_out(list, &left_out);
+  int drawn = 0;
+  for (int i = 0; i < list.count; ++i) drawn += in_band(list.entries[i]) ? 1 : 0;
+  int height = p.lane_top(p.lanes) + kLegendHeight;
+  fprintf(out,
+          "<svg xmlns=\"http://www.w3.org/2000/svg\" width=\"%d\" height=\"%d\" viewBox=\"0 0 %d %d\" "
+          "font-family=\"sans-serif\">\n<rect width=\"%d\" height=\"%d\" fill=\"#fff\"/>\n"
+          "<text x=\"%d\" y=\"22\" font-size=\"15\">%s%s%s: %d transponders",
+          p.width, height, p.width, height, p.width, height, kPlotLeft, source.name, source.date[0] ? ", " : "",
+          source.date, drawn);
+  if (drawn < list.count)
+    fprintf(out, "; %d more outside %d-%d MHz, not drawn", list.count - drawn, kBandLowKHz / 1000, kBandHighKHz / 1000);
+  if (left_out > 0) fprintf(out, "; %d narrow carriers unlabelled", left_out);
+  fputs("</text>\n", out);
+  for (int lane = 0; lane < p.lanes; ++lane) draw_lane(out, p, lane);
+  draw_axis(out, p);
+  for (int lane = 0; lane < p.lanes; ++lane) {
+    int first = 0, end = 0;
+    lane_range(list, lane, &first, &end);
+    fprintf(out,
+            "<svg x=\"%d\" y=\"%d\" width=\"%.0f\" height=\"%d\" viewBox=\"%d 0 %d 1\" preserveAspectRatio=\"none\">\n",
+            kPlotLeft, p.lane_top(lane), p.plot_width(), kStripHeight, static_cast<int>(kBandLowKHz),
+            static_cast<int>(kBandHighKHz - kBandLowKHz));
+    for (int i = first; i < end; ++i)
+      if (in_band(list.entries[i])) draw_carrier(out, list.entries[i]);
+    fputs("</svg>\n", out);
+    for (int i = first; i < end; ++i)
+      if (g_labelled[i]) draw_label(out, p, list.entries[i], g_label_x[i]);
+  }
+  draw_legend(out, list, p.lane_top(p.lanes));
+  fputs("</svg>\n", out);
+}
