@@ -5,6 +5,8 @@
 #   cmake/fetch-target-python.sh ARCH DEST     (ARCH: mipsel, armhf, arm64)
 # Needs root once: it adds ARCH to dpkg's architectures and updates apt.
 set -eu
+. "$(dirname "$0")/../cmake/script-help.sh"
+script_help "$0" "${1-}"
 arch=$1
 dest=$2
 packages="python3.11-minimal libpython3.11-minimal libpython3.11-stdlib libpython3.11-dev

@@ -3,6 +3,8 @@
 # the deliverables and the simulated receiver.
 #   cmake/static-analysis.sh BUILD_DIR   (configured with CMAKE_EXPORT_COMPILE_COMMANDS)
 set -eu
+. "$(dirname "$0")/../cmake/script-help.sh"
+script_help "$0" "${1-}"
 build=$1
 cd "$(dirname "$0")/.."
 sources="scan/*.cpp list/*.cpp standby/*.cpp crcmodule/*.cpp sim/*.cpp"

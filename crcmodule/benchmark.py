@@ -97,6 +97,8 @@ def main():
     parser.add_argument("module_dir")
     parser.add_argument("--no-callgrind", action="store_true")
     parser.add_argument("--loop", nargs=3, metavar=("NAME", "SIZE", "CALLS"))
+    with open(os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "VERSION")) as f:
+        parser.add_argument("-V", "--version", action="version", version=f"%(prog)s {f.read().strip()}")
     args = parser.parse_args()
     sys.path.insert(0, args.module_dir)
     os.environ["ZARVOCRC_DIR"] = args.module_dir

@@ -6,6 +6,7 @@ on 10^4 to 10^6 input lines.
 
 usage: recall_benchmark.py SIMRX SKYSWEEP SKYLIST [TABLES_DIR]
 """
+import argparse
 import concurrent.futures
 import json
 import os
@@ -14,6 +15,11 @@ import subprocess
 import sys
 import tempfile
 import time
+
+def project_version():
+    with open(os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "VERSION")) as f:
+        return f.read().strip()
+
 
 SWEEPS = [("low H", ["0", "0"]), ("low V", ["1", "0"]), ("high H", ["0", "1"]), ("high V", ["1", "1"])]
 SYMBOL_RATES = (2, 45)  # Msym/s, skysweep's defaults
@@ -141,8 +147,15 @@ def throughput(skylist, lines):
 
 
 def main():
-    simrx, skysweep, skylist = sys.argv[1:4]
-    tables_dir = sys.argv[4] if len(sys.argv) > 4 else "/usr/share/dvb/dvb-s"
+    parser = argparse.ArgumentParser(description=__doc__.split("\n\n")[0],
+                                     epilog="Exit status 1 on a duplicate or phantom entry.")
+    parser.add_argument("simrx", help="the simulated receiver's launcher (build/dev/sim/simrx)")
+    parser.add_argument("skysweep", help="the skysweep to run")
+    parser.add_argument("skylist", help="the skylist to run")
+    parser.add_argument("tables_dir", nargs="?", default="/usr/share/dvb/dvb-s", help="DVBv5 channel tables")
+    parser.add_argument("-V", "--version", action="version", version=f"%(prog)s {project_version()}")
+    args = parser.parse_args()
+    simrx, skysweep, skylist, tables_dir = args.simrx, args.skysweep, args.skylist, args.tables_dir
     results, total = recall(simrx, skysweep, skylist, tables_dir)
     busiest = max(results, key=lambda r: len(r["lines"]))
     throughput(skylist, busiest["lines"])

@@ -119,8 +119,11 @@ __attribute__((constructor)) static void simrx_start() {
   snprintf(g_listing_path, sizeof g_listing_path, "%s/nim_sockets", dir);
   char error[256];
   if (!load_description(description, lnb_setting(), g_rx, error, sizeof error)) {
+    // A scan of a receiver that does not exist is no scan: stop before
+    // the tool starts, and say why.
     log_line("simrx: bad description: %s", error);
-    return;
+    fprintf(stderr, "simrx: %s: %s\n", description, error);
+    _exit(2);
   }
   write_listing_file();
   write_carriers_file(dir);

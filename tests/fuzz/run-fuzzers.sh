@@ -3,6 +3,8 @@
 # prints executions per second and in total. Exit status 1 on any finding.
 #   tests/fuzz/run-fuzzers.sh BUILD_DIR [SECONDS]
 set -eu
+. "$(dirname "$0")/../../cmake/script-help.sh"
+script_help "$0" "${1-}"
 build=$1
 seconds=${2:-30}
 here=$(cd "$(dirname "$0")" && pwd)

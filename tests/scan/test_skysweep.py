@@ -194,12 +194,13 @@ class TunerChecks(unittest.TestCase):
         self.assertEqual((run.stdout, run.status), ("", 0))
         self.assertEqual(run.log, sweep(950, 970, bus=2))
 
-    def test_bad_description_leaves_the_receiver_without_tuners(self):
-        # The simulator fails closed: nothing reaches the real system's nodes.
+    def test_bad_description_stops_the_run_before_the_tool_starts(self):
+        # The simulator fails closed: the tool never runs, so nothing reaches
+        # the real system's nodes, and the run says why it stopped.
         run = Run(SATELLITE_TUNER + "no such keyword\n", [950, 960])
-        self.assertEqual((run.stdout, run.status), ("unsupported device\n", 0))
-        self.assertEqual(run.log, ["simrx: bad description: line 2: not understood",
-                                   "stat /dev/dvb/adapter0/frontend0 -> -1"])
+        self.assertEqual((run.stdout, run.status), ("", 2))
+        self.assertRegex(run.stderr, r"^simrx: /\S+: line 2: not understood\n$")
+        self.assertEqual(run.log, ["simrx: bad description: line 2: not understood"])
 
     def test_device_that_cannot_be_opened(self):
         run = Run(SATELLITE_TUNER + "fault open\n", [950, 2150])
