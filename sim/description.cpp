@@ -437,8 +437,11 @@ static bool high_band(const transponder &tp) { return tp.downlink_khz >= kBandSw
 
 static uint32_t oscillator_khz(bool high) { return high ? kHighOscillatorKHz : kLowOscillatorKHz; }
 
+// A universal LNB passes whatever its oscillator puts in the IF range: the
+// low band reaches up to 11900 MHz and the high band down to 11550, so a
+// carrier between the two is delivered in both.
 static bool in_view(const receiver &rx, const transponder &tp) {
-  if (tp.polarisation != rx.polarisation || high_band(tp) != rx.high_band) return false;
+  if (tp.polarisation != rx.polarisation) return false;
   uint32_t oscillator = oscillator_khz(rx.high_band);
   if (tp.downlink_khz < oscillator) return false;
   uint32_t if_khz = tp.downlink_khz - oscillator;

@@ -3,6 +3,7 @@
 // satellite. A fault here would hide a fault in the tools.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <string>
@@ -83,18 +84,57 @@ TEST(Model, WindowEdgesIncludeTheLowReachAndExcludeTheHighOne) {
   }
 }
 
-TEST(Model, OnlyTheLnbsBandAndPolarisationAreInView) {
-  const std::string carriers = "tp 10955000 H 27500000 DVB-S QPSK 3/4 0.35 off off\n"
-                               "tp 11805000 V 27500000 DVB-S QPSK 3/4 0.35 off off\n";
+TEST(Model, TheLnbDeliversItsIfRangeOfEitherBandOnOnePolarisation) {
+  // 27.5 Msym/s at 0.35: found from the step holding its IF and both
+  // neighbours; the low band reaches 11900 MHz, the high band 11550.
   const struct {
+    uint32_t khz;
+    char pol;
     const char *lnb;
     std::vector<uint32_t> steps;
-  } cases[] = {{"low H", {1190, 1200, 1210}}, {"high V", {1190, 1200, 1210}}, {"low V", {}}, {"high H", {}}};
+  } cases[] = {
+      {10955000, 'H', "low H", {1190, 1200, 1210}},
+      {10955000, 'H', "high H", {}},
+      {10955000, 'H', "low V", {}},
+      {11805000, 'V', "high V", {1190, 1200, 1210}},
+      {11805000, 'V', "low V", {2040, 2050, 2060}},  // in the overlap: both bands
+      {11700000, 'H', "low H", {1940, 1950}},  // exactly at the band switch
+      {11700000, 'H', "high H", {1090, 1100}},
+      {11900000, 'H', "low H", {2140}},  // IF 2150 MHz, the top of the LNB's output
+      {11900001, 'H', "low H", {}},
+      {11550000, 'H', "high H", {950}},  // IF 950 MHz, its bottom
+      {11549999, 'H', "high H", {}},
+  };
   for (const auto &c : cases) {
     receiver &rx = fresh();
-    ASSERT_TRUE(load(carriers, rx, c.lnb).ok);
-    EXPECT_EQ(steps_finding(rx), c.steps) << c.lnb;
+    std::string tp = "tp " + std::to_string(c.khz) + " " + c.pol + " 27500000 DVB-S QPSK 3/4 0.35 off off\n";
+    ASSERT_TRUE(load(tp, rx, c.lnb).ok);
+    EXPECT_EQ(steps_finding(rx), c.steps) << c.khz << " " << c.lnb;
   }
+}
+
+TEST(Model, TheBundledSatelliteIsSeenWholeInFourSweeps) {
+  // 32 carriers; 5 lie in the band overlap and are seen by both sweeps of
+  // their polarisation.
+  static const char *const kSettings[] = {"low H", "low V", "high H", "high V"};
+  const size_t seen[] = {11 + 2, 8 + 2, 7 + 1, 6};
+  std::vector<uint32_t> all;
+  for (int s = 0; s < 4; ++s) {
+    receiver &rx = fresh();
+    char error[256] = "";
+    ASSERT_TRUE(load_description(SATELLITES "/default.sat", kSettings[s], rx, error, sizeof error)) << error;
+    EXPECT_EQ(rx.tp_count, 32);
+    std::vector<uint32_t> found;
+    for (uint32_t mhz = 950; mhz < 2150; mhz += 10) {
+      const transponder *tp = find_signal(rx, mhz * 1000, kWindowKHz, 2000000, 45000000);
+      if (tp != nullptr && std::find(found.begin(), found.end(), tp->downlink_khz) == found.end())
+        found.push_back(tp->downlink_khz);
+    }
+    EXPECT_EQ(found.size(), seen[s]) << kSettings[s];
+    for (uint32_t khz : found)
+      if (std::find(all.begin(), all.end(), khz * 2 + (s % 2)) == all.end()) all.push_back(khz * 2 + (s % 2));
+  }
+  EXPECT_EQ(all.size(), 32u);
 }
 
 TEST(Model, SymbolRateLimitsAndTheNearestCarrierDecide) {
@@ -196,6 +236,61 @@ TEST(Model, ChannelTableKeepsOneCarrierPerBandOnEachPolarisation) {
   // DVB-S with what the table leaves out: QPSK, pilots off.
   EXPECT_EQ(std::vector<uint32_t>(rx.tps[2].words + 2, rx.tps[2].words + 8),
             (std::vector<uint32_t>{5, 0, 2, 5, 1, 0}));
+}
+
+TEST(Model, TableEntriesFoldOnlyIntoKeptCarriersAndOnlyWhenTheyOverlap) {
+  // Entries overlap when their centres lie closer than half their two
+  // symbol rates: 30 and 10 Msym/s fold closer than 20 MHz.
+  auto entry = [](const char *khz, const char *pol, const char *rate) {
+    return std::string("[CHANNEL]\n\tFREQUENCY = ") + khz + "\n\tPOLARIZATION = " + pol + "\n\tSYMBOL_RATE = " + rate +
+           "\n";
+  };
+  receiver &rx = fresh();
+  ASSERT_TRUE(load(entry("11000000", "HORIZONTAL", "30000000") +
+                       entry("11020000", "HORIZONTAL", "10000000") +  // exactly at the distance: its own carrier
+                       entry("11029999", "HORIZONTAL", "10000000") +  // 1 kHz inside it from the one before
+                       entry("11000000", "VERTICAL", "30000000") +
+                       entry("11019000", "VERTICAL", "10000000") +  // folded
+                       entry("11025000", "VERTICAL", "10000000"),   // overlaps only the folded entry
+                   rx)
+                  .ok);
+  char buf[1024] = "";
+  FILE *out = fmemopen(buf, sizeof buf, "w");
+  write_carriers(rx, out);
+  fclose(out);
+  EXPECT_STREQ(buf,
+               "carrier 11000000 H 30000000 40500000 low\n"
+               "carrier 11020000 H 10000000 13500000 low\n"
+               "carrier 11000000 V 30000000 40500000 low\n"
+               "carrier 11025000 V 10000000 13500000 low\n"
+               "same-carrier 11029999 H 10000000 kept=11020000\n"
+               "same-carrier 11019000 V 10000000 kept=11000000\n");
+}
+
+TEST(Model, TableWordsAndWhatATableLeavesOut) {
+  receiver &rx = fresh();
+  ASSERT_TRUE(load("[a]\n\tDELIVERY_SYSTEM = DVBS2\n\tFREQUENCY = 11000000\n\tPOLARIZATION = VERTICAL\n"
+                   "\tSYMBOL_RATE = 30000000\n\tMODULATION = APSK/16\n\tINNER_FEC = 9/10\n\tROLLOFF = 20\n"
+                   "[b]\n\tDELIVERY_SYSTEM = DVBS2\n\tFREQUENCY = 11100000\n\tPOLARIZATION = VERTICAL\n"
+                   "\tSYMBOL_RATE = 30000000\n\tMODULATION = APSK/32\n\tINNER_FEC = 3/5\n\tPILOT = ON\n"
+                   "[c]\n\tFREQUENCY = 11200000\n\tPOLARIZATION = VERTICAL\n\tSYMBOL_RATE = 30000000\n",
+                   rx)
+                  .ok);
+  ASSERT_EQ(rx.tp_count, 3);
+  // system, modulation, inversion, code rate, pilot, roll-off as the driver numbers them
+  const std::vector<uint32_t> words[] = {{6, 10, 2, 11, 2, 1}, {6, 11, 2, 10, 0, 0}, {5, 0, 2, 9, 1, 0}};
+  for (int i = 0; i < 3; ++i) EXPECT_EQ(std::vector<uint32_t>(rx.tps[i].words + 2, rx.tps[i].words + 8), words[i]);
+}
+
+TEST(Model, EachSeedMeasuresDifferently) {
+  receiver &rx = fresh();
+  uint32_t seed1[8], seed2[8];
+  ASSERT_TRUE(load("tp 10955000 H 27500000 DVB-S QPSK 3/4 0.35 off off\n", rx).ok);
+  result_words(rx, rx.tps[0], 1200000, seed1);
+  ASSERT_TRUE(load("tp 10955000 H 27500000 DVB-S QPSK 3/4 0.35 off off\nseed 2\n", rx).ok);
+  result_words(rx, rx.tps[0], 1200000, seed2);
+  EXPECT_NE(seed1[0], seed2[0]);
+  EXPECT_NE(seed1[1], seed2[1]);
 }
 
 }  // namespace
