@@ -153,6 +153,7 @@ static double place_lane(const transponder_list &list, const page &p, int lane, 
       if (narrowest < 0 || entry_symbol_rate(list.entries[i]) <= entry_symbol_rate(list.entries[narrowest]))
         narrowest = i;
     }
+    if (narrowest < 0) break;  // n counts labelled entries: there is one
     g_labelled[narrowest] = false;
     ++*left_out;
   }
@@ -213,6 +214,8 @@ static void draw_axis(FILE *out, const page &p) {
 
 static void draw_lane(FILE *out, const page &p, int lane) {
   static const char *const kLaneNames[] = {"horizontal", "vertical", "unknown"};
+  static_assert(sizeof kLaneNames / sizeof kLaneNames[0] == kLanes);
+  if (lane < 0 || lane >= kLanes) return;
   int y = p.lane_top(lane);
   fprintf(out,
           "<rect x=\"%d\" y=\"%d\" width=\"%.0f\" height=\"%d\" fill=\"%s\"/>\n"

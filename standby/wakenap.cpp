@@ -43,7 +43,8 @@ static const char *missing_receiver_file() {
 int main() {
   const char *missing = missing_receiver_file();
   if (missing != nullptr) {
-    fprintf(stderr, "wakenap: %s not found: not a receiver, nothing done\n", missing);
+    // The exit status says it too, should standard error be gone.
+    (void)fprintf(stderr, "wakenap: %s not found: not a receiver, nothing done\n", missing);
     return 1;
   }
   for (const char *command : standby_commands) {

@@ -218,6 +218,20 @@ class Map(unittest.TestCase):
                 listed = sorted(json.loads(line)["frequency"] for line in skylist("-f", "jsonl", stdin=lines).stdout.splitlines())
                 self.assertEqual(sorted(int(b[0].split()[0]) for b in boxes), [(khz + 500) // 1000 for khz in listed])
 
+    def test_past_the_widest_page_the_narrowest_carriers_go_unlabelled(self):
+        # 600 carriers 3.4 MHz apart on one lane: the widest page holds 523
+        # labels; every 7th carrier is the narrowest (1 Msym/s).
+        rates = [1000000 if i % 7 == 0 else 2000000 for i in range(600)]
+        lines = "".join(f"OK HORIZONTAL {10701000 + 3400 * i} {rate} DVB-S UNKNOWN UNKNOWN UNKNOWN QPSK UNKNOWN\n"
+                        for i, rate in enumerate(rates))
+        svg = skylist("-f", "svg", stdin=lines).stdout
+        self.assertIn('width="6400"', svg)
+        self.assertIn("; 77 narrow carriers unlabelled<", svg)
+        boxes = sorted(label_boxes(svg), key=lambda b: b[1])
+        self.assertEqual(len(boxes), 523)
+        self.assertTrue(all(a[2] <= b[1] for a, b in zip(boxes, boxes[1:])))
+        self.assertEqual(sum(1 for b in boxes if b[0].endswith(" 1")), rates.count(1000000) - 77)
+
     def test_title_legend_lanes_and_the_band(self):
         svg = skylist("-f", "svg", CAPTURE, env={"SOURCE_DATE_EPOCH": "0"}).stdout
         self.assertIn(">bundled.sweeps, 1970-01-01: 34 transponders; 1 more outside 10700-12750 MHz, not drawn<", svg)
