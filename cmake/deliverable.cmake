@@ -23,15 +23,16 @@ function(receiver_link_rules target)
   target_link_libraries(${target} PRIVATE c gcc)
 endfunction()
 
-# Install components: "host" holds what is safe on any machine (the scan
-# tools, the list maker, the module); "receiver" holds what acts on the
-# receiver's power state (wakenap). A native build installs "receiver" only
-# when asked for by name (cmake --install BUILD --component receiver): on a
-# PC, wakenap would stop its services, suspend it and reboot it.
+# Install components, one per package for the receiver's feeds: "scan" (the
+# scan tools and the list maker) and "crcmodule" (the module) are safe on
+# any machine, the host tools; "standby" (wakenap) acts on the power state of
+# the machine it runs on, so a native build installs it only when asked for
+# by name (cmake --install BUILD --component standby): on a PC, wakenap
+# would stop its services, suspend it and reboot it.
 if(CMAKE_CROSSCOMPILING)
-  set(RECEIVER_COMPONENT_ON_REQUEST "")
+  set(RECEIVER_ONLY_ON_REQUEST "")
 else()
-  set(RECEIVER_COMPONENT_ON_REQUEST EXCLUDE_FROM_ALL)
+  set(RECEIVER_ONLY_ON_REQUEST EXCLUDE_FROM_ALL)
 endif()
 
 # A program for the receiver: its routines live in an OBJECT library so the

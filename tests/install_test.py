@@ -1,6 +1,6 @@
 """Installs a build into a staging root (DESTDIR) and checks the layout: a
 full install gives exactly the expected paths, and the ones given with
---on-request come only from an install of the "receiver" component.
+--on-request come only from an install of the "standby" component.
 Usage: install_test.py CMAKE BUILD_DIR [--on-request=PATH]... EXPECTED_PATH..."""
 import os
 import subprocess
@@ -36,8 +36,8 @@ def main(cmake, build, args):
     found, bad = install(cmake, build)
     ok = check("full install", found, expected, bad)
     if on_request:
-        found, bad = install(cmake, build, "--component", "receiver")
-        ok = check("--component receiver", found, on_request, bad) and ok
+        found, bad = install(cmake, build, "--component", "standby")
+        ok = check("--component standby", found, on_request, bad) and ok
     return 0 if ok else 1
 
 
