@@ -91,15 +91,12 @@ static constexpr dvbv5_key kDvbv5Keys[] = {
 };
 static constexpr dvbv5_key kDvbv5System = key("DELIVERY_SYSTEM", F_SYSTEM, kDvbv5Systems);
 
-// MHz, rounded: the frequency as people name a transponder.
-static int rounded_mhz(int32_t khz) { return static_cast<int>((static_cast<int64_t>(khz) + 500) / 1000); }
-
 // The block's name identifies the transponder, "[11494 H 27500]" (MHz,
 // polarisation, ksym/s): converters to other channel formats need a name.
 static void dvbv5_entry(const list_entry &t, void *context) {
   FILE *out = static_cast<FILE *>(context);
-  fprintf(out, "[%d%s%s %lld]\n", rounded_mhz(entry_khz(t)), t.lane == kUnknownLane ? "" : " ",
-          t.lane == kUnknownLane ? "" : t.lane == 0 ? "H" : "V", static_cast<long long>(entry_symbol_rate(t) / 1000));
+  fprintf(out, "[%d%s%s %d]\n", static_cast<int>(entry_mhz(t)), t.lane == kUnknownLane ? "" : " ",
+          t.lane == kUnknownLane ? "" : t.lane == 0 ? "H" : "V", static_cast<int>(entry_ksym(t)));
   const char *system = dvbv5_value(kDvbv5System, t);
   if (system != nullptr) fprintf(out, "\tDELIVERY_SYSTEM = %s\n", system);
   fprintf(out, "\tFREQUENCY = %d\n", static_cast<int>(entry_khz(t)));

@@ -150,7 +150,7 @@ static double place_lane(const transponder_list &list, const page &p, int lane, 
     int narrowest = -1;
     for (int i = first; i < end; ++i) {
       if (!g_labelled[i]) continue;
-      if (narrowest < 0 || entry_symbol_rate(list.entries[i]) <= entry_symbol_rate(list.entries[narrowest]))
+      if (narrowest < 0 || entry_ksym(list.entries[i]) <= entry_ksym(list.entries[narrowest]))
         narrowest = i;
     }
     if (narrowest < 0) break;  // n counts labelled entries: there is one
@@ -237,9 +237,8 @@ static void draw_carrier(FILE *out, const list_entry &t) {
 }
 
 // The symbol rate in Msym/s with no trailing zeros: "27.5", "2.222", "45".
-static void format_msym(int64_t symbol_rate, char *text, size_t size) {
-  auto ksym = static_cast<long long>(symbol_rate / 1000);
-  int n = snprintf(text, size, "%lld.%03lld", ksym / 1000, ksym % 1000);
+static void format_msym(int32_t ksym, char *text, size_t size) {
+  int n = snprintf(text, size, "%d.%03d", static_cast<int>(ksym / 1000), static_cast<int>(ksym % 1000));
   while (n > 0 && text[n - 1] == '0') text[--n] = '\0';
   if (n > 0 && text[n - 1] == '.') text[--n] = '\0';
 }
@@ -249,8 +248,8 @@ static void format_msym(int64_t symbol_rate, char *text, size_t size) {
 static void draw_label(FILE *out, const page &p, const list_entry &t, double x) {
   int strip_bottom = p.lane_top(t.lane) + kStripHeight;
   char msym[24];
-  format_msym(entry_symbol_rate(t), msym, sizeof msym);
-  int mhz = static_cast<int>((static_cast<int64_t>(entry_khz(t)) + 500) / 1000);
+  format_msym(entry_ksym(t), msym, sizeof msym);
+  int mhz = static_cast<int>(entry_mhz(t));
   fprintf(out,
           "<line x1=\"%.1f\" y1=\"%d\" x2=\"%.1f\" y2=\"%d\" stroke=\"#777\" stroke-width=\"0.6\"/>"
           "<text transform=\"translate(%.1f %d) rotate(-90)\" text-anchor=\"end\" font-size=\"%d\">%d %s</text>\n",

@@ -22,7 +22,15 @@ static int64_t nearest(double v) {
 
 int32_t entry_khz(const list_entry &t) { return static_cast<int32_t>(nearest(mean(t.sum_khz, t.hits))); }
 
-int64_t entry_symbol_rate(const list_entry &t) { return 1000 * nearest(mean(t.sum_symbol_rate, t.hits) / 1000); }
+int32_t entry_ksym(const list_entry &t) {
+  return static_cast<int32_t>(nearest(mean(t.sum_symbol_rate, t.hits) / 1000));
+}
+
+int64_t entry_symbol_rate(const list_entry &t) { return 1000 * static_cast<int64_t>(entry_ksym(t)); }
+
+int32_t entry_mhz(const list_entry &t) {
+  return static_cast<int32_t>((static_cast<uint32_t>(entry_khz(t)) + 500u) / 1000u);
+}
 
 static double apart_khz(const list_entry &t, const hit &h) {
   double apart = mean(t.sum_khz, t.hits) - h.khz;

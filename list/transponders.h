@@ -30,6 +30,10 @@ bool add_hit(transponder_list &list, const hit &h);
 // rate in 64 bits: a mean near 2^31 symbols/s rounds up past a 32-bit int.
 int32_t entry_khz(const list_entry &t);
 int64_t entry_symbol_rate(const list_entry &t);
+// The same in whole ksym/s, and the frequency in whole MHz, rounded: 32-bit
+// values, so the receiver's build needs no 64-bit division routine.
+int32_t entry_ksym(const list_entry &t);
+int32_t entry_mhz(const list_entry &t);
 
 // Calls visit(entry, context) for each entry in order of frequency, lanes
 // interleaved.

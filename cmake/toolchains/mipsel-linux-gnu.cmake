@@ -3,6 +3,8 @@ set(CMAKE_SYSTEM_PROCESSOR mips)
 set(CROSS_TRIPLE mipsel-linux-gnu)
 set(CROSS_QEMU qemu-mipsel)
 include(${CMAKE_CURRENT_LIST_DIR}/../cross.cmake)
+# The architecture name receiver feeds give these boxes' packages.
+set(RECEIVER_FEED_ARCH_DEFAULT mips32el)
 
 # Size: no .pdr debugging tables, and position-dependent programs, which on
 # MIPS drop a relocation per word-table row and the PIC call sequences.
@@ -11,4 +13,4 @@ set(RECEIVER_PROGRAM_COMPILE_OPTIONS -fno-pie)
 set(RECEIVER_PROGRAM_LINK_OPTIONS -no-pie)
 
 # Stripped-size budget of the receiver's flash, in bytes.
-set(RECEIVER_SIZE_BUDGETS skysweep=8192 skylist=16384 wakenap=5120 zarvocrc=6144)
+set(RECEIVER_SIZE_BUDGETS skysweep=8192 skylist=24576 wakenap=5120 zarvocrc=6144)
