@@ -9,7 +9,7 @@ import sys
 import unittest
 
 SOURCE, VERSION, COMMANDS = sys.argv[1], sys.argv[2], sys.argv[3:]
-SCRIPTS = ["quickstart", "cmake/install-packages", "cmake/fetch-target-python.sh", "cmake/static-analysis.sh",
+SCRIPTS = ["quickstart", "cmake/install-packages", "cmake/build-feed", "cmake/fetch-target-python.sh", "cmake/static-analysis.sh",
            "sim/survey", "sim/sandbox/standby-sandbox", "sim/malta/fetch-malta", "sim/malta/build-image",
            "sim/malta/run-malta", "tests/fuzz/run-fuzzers.sh", ".ci/fresh-roots", "list/recall_benchmark.py",
            "crcmodule/benchmark.py"]

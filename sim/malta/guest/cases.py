@@ -1,16 +1,27 @@
-"""Runs inside the test machine, on its MIPS kernel. skysweep's cases run
+"""Runs inside the test machine, on its MIPS kernel. First the feed's
+packages are installed with dpkg, and every file they should hold must be
+in place: the cases below run the installed files. skysweep's cases run
 twice, against the driver model in the kernel and against the preload
 simulator: output, exit status and the requests the driver saw must agree,
 and the search windows must be the ones the arguments ask for. Then the
 guide CRC module's tests on the machine's Python, then the standby tool for
 real, which restarts the machine. One "MALTA ..." line per result."""
 import os
+import signal
 import subprocess
 import sys
 import tempfile
 
 RECEIVER = "/receiver"
-SKYSWEEP = f"{RECEIVER}/bin/skysweep"
+SKYSWEEP = "/usr/bin/skysweep"
+SITE_PACKAGES = "/usr/lib/python3.11/site-packages"
+# What each package must install.
+PACKAGE_FILES = {
+    "skytools": ["/usr/bin/skysweep", "/usr/bin/skylist", "/usr/share/man/man1/skysweep.1",
+                 "/usr/share/man/man1/skylist.1"],
+    "wakenap": ["/usr/bin/wakenap", "/usr/share/man/man8/wakenap.8"],
+    "python3-zarvocrc": [f"{SITE_PACKAGES}/zarvocrc.cpython-311-mipsel-linux-gnu.so", f"{SITE_PACKAGES}/zarvocrc.pyi"],
+}
 SATELLITE_TUNER = "tuner 0 DVB-S2 DVB-S2 NIM (internal)\n"
 with open(f"{RECEIVER}/sat/default.sat") as f:
     DEFAULT_SAT = f.read()
@@ -108,15 +119,44 @@ def check_case(name, text, lnb, args, sweep):
     return not problems
 
 
-def check_guide_crc():
-    done = subprocess.run(["/usr/bin/python3.11", "-B", "-m", "unittest", "test_zarvocrc"],
-                          cwd=f"{RECEIVER}/tests/crcmodule", env={"PYTHONPATH": f"{RECEIVER}/python"},
-                          capture_output=True, text=True, timeout=900)
-    summary = [line for line in done.stderr.splitlines() if line.startswith(("Ran ", "OK", "FAILED"))]
-    print(f"MALTA zarvocrc: {'PASS' if done.returncode == 0 else 'FAIL'} ({'; '.join(summary)})", flush=True)
-    if done.returncode != 0:
-        print("MALTA   " + done.stderr.replace("\n", "\nMALTA   "), flush=True)
-    return done.returncode == 0
+def install_packages():
+    """dpkg -i of every package; each must then be recorded as installed
+    with exactly its files, and each file must be there."""
+    packages = sorted(os.path.join("/packages", name) for name in os.listdir("/packages"))
+    done = subprocess.run(["/bin/busybox", "dpkg", "-i", *packages], capture_output=True, text=True, timeout=300)
+    problems = [] if done.returncode == 0 else [f"dpkg -i exited {done.returncode}: {done.stderr.strip()}"]
+    for package, files in PACKAGE_FILES.items():
+        try:
+            with open(f"/var/lib/dpkg/info/{package}.list") as f:
+                listed = {line.strip() for line in f}
+        except OSError:
+            problems.append(f"{package} is not installed")
+            continue
+        problems += [f"{package} misses {path}" for path in files if path not in listed or not os.path.isfile(path)]
+    version = subprocess.run(["/usr/bin/skylist", "--version"], capture_output=True, text=True, timeout=60)
+    if version.returncode != 0 or not version.stdout.startswith("skylist "):
+        problems.append(f"skylist --version: {version.returncode} {version.stdout!r}")
+    print(f"MALTA packages: {'PASS' if not problems else 'FAIL'} ({len(packages)} installed with dpkg)", flush=True)
+    for problem in problems:
+        print("MALTA   " + problem, flush=True)
+    return not problems
+
+
+def start_guide_crc():
+    """The module's suite, started beside skysweep's cases: those mostly
+    wait for the tool's 2-second pause, while this one computes."""
+    return subprocess.Popen(["/usr/bin/python3.11", "-B", "-m", "unittest", "test_zarvocrc"],
+                            cwd=f"{RECEIVER}/tests/crcmodule", env={"PYTHONPATH": SITE_PACKAGES},
+                            stdout=subprocess.DEVNULL, stderr=subprocess.PIPE, text=True)
+
+
+def check_guide_crc(suite):
+    _, stderr = suite.communicate(timeout=900)
+    summary = [line for line in stderr.splitlines() if line.startswith(("Ran ", "OK", "FAILED"))]
+    print(f"MALTA zarvocrc: {'PASS' if suite.returncode == 0 else 'FAIL'} ({'; '.join(summary)})", flush=True)
+    if suite.returncode != 0:
+        print("MALTA   " + stderr.replace("\n", "\nMALTA   "), flush=True)
+    return suite.returncode == 0
 
 
 def run_standby_tool():
@@ -126,7 +166,7 @@ def run_standby_tool():
         f.write("reset\n")
     env = {"PATH": f"{RECEIVER}/standins:/bin:/sbin", "WAKENAP_TRACE": "1"}
     print("MALTA wakenap: starting", flush=True)
-    done = subprocess.run([f"{RECEIVER}/bin/wakenap"], env=env, capture_output=True, text=True, timeout=120)
+    done = subprocess.run(["/usr/bin/wakenap"], env=env, capture_output=True, text=True, timeout=120)
     with open("/tmp/wakenap.status", "w") as f:
         f.write(f"MALTA wakenap exit {done.returncode}\n")
         for line in done.stderr.splitlines():
@@ -134,12 +174,19 @@ def run_standby_tool():
 
 
 def main():
-    passed = [check_case(*case) for case in CASES]
-    passed.append(check_guide_crc())
+    if not install_packages():
+        # The cases would run what is not there: stop here, and say so.
+        print("MALTA summary: 0 passed, 1 failed", flush=True)
+        os.system("/bin/busybox reboot")
+        while True:
+            signal.pause()
+    suite = start_guide_crc()
+    passed = [True] + [check_case(*case) for case in CASES]  # the packages, then skysweep's cases
+    passed.append(check_guide_crc(suite))
     print(f"MALTA summary: {sum(passed)} passed, {len(passed) - sum(passed)} failed", flush=True)
     run_standby_tool()
     while True:  # until init restarts the machine
-        os.pause()
+        signal.pause()
 
 
 if __name__ == "__main__":
