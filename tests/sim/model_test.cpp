@@ -42,6 +42,15 @@ std::vector<uint32_t> steps_finding(const receiver &rx, uint32_t sr_min = 200000
   return steps;
 }
 
+// What write_carriers says of the receiver's carriers and folded entries.
+std::string carriers_of(const receiver &rx) {
+  char buf[1024] = "";
+  FILE *out = fmemopen(buf, sizeof buf, "w");
+  write_carriers(rx, out);
+  fclose(out);
+  return buf;
+}
+
 receiver &fresh() {
   static receiver rx;  // too large for the stack
   return rx;
@@ -219,11 +228,7 @@ TEST(Model, ChannelTableKeepsOneCarrierPerBandOnEachPolarisation) {
                    "\tSYMBOL_RATE = 27500000\n",
                    rx)
                   .ok);
-  char buf[1024] = "";
-  FILE *out = fmemopen(buf, sizeof buf, "w");
-  write_carriers(rx, out);
-  fclose(out);
-  EXPECT_STREQ(buf,
+  EXPECT_EQ(carriers_of(rx),
                "carrier 11000000 H 30000000 40500000 low\n"
                "carrier 11040000 H 10000000 13500000 low\n"
                "carrier 11000000 V 27500000 37125000 low\n"
@@ -254,11 +259,7 @@ TEST(Model, TableEntriesFoldOnlyIntoKeptCarriersAndOnlyWhenTheyOverlap) {
                        entry("11025000", "VERTICAL", "10000000"),   // overlaps only the folded entry
                    rx)
                   .ok);
-  char buf[1024] = "";
-  FILE *out = fmemopen(buf, sizeof buf, "w");
-  write_carriers(rx, out);
-  fclose(out);
-  EXPECT_STREQ(buf,
+  EXPECT_EQ(carriers_of(rx),
                "carrier 11000000 H 30000000 40500000 low\n"
                "carrier 11020000 H 10000000 13500000 low\n"
                "carrier 11000000 V 30000000 40500000 low\n"
