@@ -37,7 +37,7 @@ static bool find_row(const word_table &t, const char *word, size_t length, uint8
     return true;
   }
   for (uint8_t i = 0; i < t.count; ++i) {
-    if (strlen(t.rows[i]) == length && memcmp(t.rows[i], word, length) == 0) {
+    if (t.rows[i][0] == word[0] && strlen(t.rows[i]) == length && memcmp(t.rows[i], word, length) == 0) {
       *row = i;
       return true;
     }
