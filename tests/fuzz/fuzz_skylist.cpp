@@ -12,13 +12,14 @@ static transponder_list g_list;
 // The line as skysweep would print it from the hit read from it: the input
 // with its runs of blanks made single spaces.
 static void check_round_trip(const char *input, const hit &h) {
-  char line[256];
-  size_t n = 0;
+  char line[256] = "";
+  size_t length = 0;
   for (const char *p = input + strspn(input, " \t\r"); *p != '\0'; p += strspn(p, " \t\r")) {
-    size_t length = strcspn(p, " \t\r");
-    int added = snprintf(line + n, sizeof line - n, "%s%.*s", n > 0 ? " " : "", static_cast<int>(length), p);
-    n += static_cast<size_t>(added);
-    p += length;
+    size_t field = strcspn(p, " \t\r");
+    const char *space = length > 0 ? " " : "";
+    int added = snprintf(line + length, sizeof line - length, "%s%.*s", space, static_cast<int>(field), p);
+    length += static_cast<size_t>(added);
+    p += field;
   }
   char again[256];
   int n = snprintf(again, sizeof again, "OK %s %d %d", lane_word(h.lane), static_cast<int>(h.khz),
