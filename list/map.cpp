@@ -272,6 +272,38 @@ static void draw_legend(FILE *out, const transponder_list &list, int y) {
   }
 }
 
+// Length of the UTF-8 sequence at s, or 0 when it is not a valid one.
+static int utf8_length(const unsigned char *s) {
+  auto cont = [](unsigned char c, unsigned char low, unsigned char high) { return c >= low && c <= high; };
+  if (s[0] < 0x80) return 1;
+  if (cont(s[0], 0xC2, 0xDF)) return cont(s[1], 0x80, 0xBF) ? 2 : 0;
+  if (cont(s[0], 0xE0, 0xEF)) {
+    unsigned char low = s[0] == 0xE0 ? 0xA0 : 0x80, high = s[0] == 0xED ? 0x9F : 0xBF;  // no overlong, no surrogate
+    return cont(s[1], low, high) && cont(s[2], 0x80, 0xBF) ? 3 : 0;
+  }
+  if (cont(s[0], 0xF0, 0xF4)) {
+    unsigned char low = s[0] == 0xF0 ? 0x90 : 0x80, high = s[0] == 0xF4 ? 0x8F : 0xBF;
+    return cont(s[1], low, high) && cont(s[2], 0x80, 0xBF) && cont(s[3], 0x80, 0xBF) ? 4 : 0;
+  }
+  return 0;
+}
+
+// Text from outside (a title, a file name) as XML character data: markup
+// characters escaped, and control characters and bytes that are not UTF-8,
+// which no XML reader takes, written as '?'.
+static void write_xml_text(FILE *out, const char *text) {
+  const auto *s = reinterpret_cast<const unsigned char *>(text);
+  while (*s != '\0') {
+    int length = utf8_length(s);
+    if (*s == '&') fputs("&amp;", out);
+    else if (*s == '<') fputs("&lt;", out);
+    else if (*s == '>') fputs("&gt;", out);
+    else if (length == 0 || *s < 0x20) fputc('?', out);
+    else fwrite(s, 1, static_cast<size_t>(length), out);
+    s += length > 0 ? length : 1;
+  }
+}
+
 void write_svg(const transponder_list &list, const list_source &source, FILE *out) {
   int left_out = 0;
   page p = lay_out(list, &left_out);
@@ -281,9 +313,10 @@ void write_svg(const transponder_list &list, const list_source &source, FILE *ou
   fprintf(out,
           "<svg xmlns=\"http://www.w3.org/2000/svg\" width=\"%d\" height=\"%d\" viewBox=\"0 0 %d %d\" "
           "font-family=\"sans-serif\">\n<rect width=\"%d\" height=\"%d\" fill=\"#fff\"/>\n"
-          "<text x=\"%d\" y=\"22\" font-size=\"15\">%s%s%s: %d transponders",
-          p.width, height, p.width, height, p.width, height, kPlotLeft, source.name, source.date[0] ? ", " : "",
-          source.date, drawn);
+          "<text x=\"%d\" y=\"22\" font-size=\"15\">",
+          p.width, height, p.width, height, p.width, height, kPlotLeft);
+  write_xml_text(out, source.name);
+  fprintf(out, "%s%s: %d transponder%s", source.date[0] ? ", " : "", source.date, drawn, drawn == 1 ? "" : "s");
   if (drawn < list.count)
     fprintf(out, "; %d more outside %d-%d MHz, not drawn", list.count - drawn, kBandLowKHz / 1000, kBandHighKHz / 1000);
   if (left_out > 0) fprintf(out, "; %d narrow carriers unlabelled", left_out);

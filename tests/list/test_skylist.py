@@ -13,6 +13,7 @@ import shutil
 import subprocess
 import tempfile
 import unittest
+from xml.etree import ElementTree
 
 # A cross-built skylist runs under qemu-user.
 SKYLIST = [*os.environ.get("SKYLIST_EMULATOR", "").split(), os.environ["SKYLIST"]]
@@ -241,6 +242,11 @@ class Map(unittest.TestCase):
         # The band across, in kHz, whatever the list holds.
         self.assertEqual(len(re.findall(r'viewBox="10700000 0 2050000 1"', svg)), 3)
         self.assertEqual(skylist("-f", "svg", "-t", "Astra", stdin=GOOD).stdout.count("DVB-S2"), 0)
+        # A title from outside stays text: markup escaped, what XML cannot hold replaced.
+        titled = subprocess.run([*SKYLIST, "-f", "svg", "-t", b"<T\xfcrk & \x01\xff> T\xc3\xbcrk"], input=GOOD.encode(),
+                                capture_output=True, timeout=60, env=dict(os.environ, SOURCE_DATE_EPOCH="0")).stdout
+        title = ElementTree.fromstring(titled).find("{http://www.w3.org/2000/svg}text").text
+        self.assertEqual(title, "<T?rk & ??> T\u00fcrk, 1970-01-01: 1 transponder")
         self.assertNotIn("unknown</text>", skylist("-f", "svg", stdin=GOOD).stdout)
 
     def test_map_renders(self):
