@@ -216,7 +216,8 @@ class Map(unittest.TestCase):
                     self.assertFalse(overlap, f"labels '{a[0]}' and '{b[0]}' overlap")
                 self.assertTrue(all(0 <= b[1] and b[2] <= width for b in boxes))
                 # Labels round to the nearest MHz.
-                listed = sorted(json.loads(line)["frequency"] for line in skylist("-f", "jsonl", stdin=lines).stdout.splitlines())
+                jsonl = skylist("-f", "jsonl", stdin=lines).stdout
+                listed = sorted(json.loads(line)["frequency"] for line in jsonl.splitlines())
                 self.assertEqual(sorted(int(b[0].split()[0]) for b in boxes), [(khz + 500) // 1000 for khz in listed])
 
     def test_past_the_widest_page_the_narrowest_carriers_go_unlabelled(self):
@@ -253,7 +254,8 @@ class Map(unittest.TestCase):
         if shutil.which("rsvg-convert") is None:
             self.skipTest("rsvg-convert (librsvg2-bin) is not installed")
         with tempfile.TemporaryDirectory() as tmp:
-            done = subprocess.run(["rsvg-convert", "-o", os.path.join(tmp, "map.png"), os.path.join(FIXTURES, "bundled.svg")],
+            png = os.path.join(tmp, "map.png")
+            done = subprocess.run(["rsvg-convert", "-o", png, os.path.join(FIXTURES, "bundled.svg")],
                                   capture_output=True, timeout=60)
         self.assertEqual((done.returncode, done.stderr), (0, b""))
 
@@ -299,7 +301,8 @@ class Input(unittest.TestCase):
         self.assertEqual(done.stderr, "skylist: -:2049: more than 2048 transponders; no list written\n")
         with open("/dev/full", "w") as full:
             done = subprocess.run([*SKYLIST, CAPTURE], stdout=full, stderr=subprocess.PIPE, text=True, timeout=60)
-        self.assertEqual((done.returncode, done.stderr), (2, "skylist: cannot write the list: No space left on device\n"))
+        self.assertEqual((done.returncode, done.stderr),
+                         (2, "skylist: cannot write the list: No space left on device\n"))
 
     def test_standard_input_is_read_only_without_files_or_as_dash(self):
         other = GOOD.replace("11141000", "12000000")
