@@ -58,87 +58,60 @@ TEST(Hits, BadLinesAreRejectedWithTheFieldAndTheReason) {
   } cases[] = {
       {"", "not a result line"},
       {"scan started", "not a result line"},
-      {"ok HORIZONTAL 11141000 22000000 DVB-S INVERSION_OFF PILOT_OFF FEC_5_6 "
-       "QPSK ROLLOFF_35",
-       "not a result line"},
+      {"ok HORIZONTAL 11141000 22000000 DVB-S INVERSION_OFF PILOT_OFF FEC_5_6 QPSK ROLLOFF_35", "not a result line"},
       {"OK", "cut off: 1 of 10 fields"},
       {"OK HORIZONTAL 11141000 2200", "cut off: 4 of 10 fields"},
-      {"OK HORIZONTAL 11141000 22000000 DVB-S INVERSION_OFF PILOT_OFF FEC_5_6 "
-       "QPSK ",
-       "cut off: 9 of 10 fields"},
-      {"OK HORIZONTAL 11141000 22000000 DVB-S INVERSION_OFF PILOT_OFF FEC_5_6 "
-       "QPSK ROLLOFF_35 x",
+      {"OK HORIZONTAL 11141000 22000000 DVB-S INVERSION_OFF PILOT_OFF FEC_5_6 QPSK ", "cut off: 9 of 10 fields"},
+      {"OK HORIZONTAL 11141000 22000000 DVB-S INVERSION_OFF PILOT_OFF FEC_5_6 QPSK ROLLOFF_35 x",
        "more than 10 fields"},
-      {"OK CIRCULAR 11141000 22000000 DVB-S INVERSION_OFF PILOT_OFF FEC_5_6 "
-       "QPSK ROLLOFF_35",
+      {"OK CIRCULAR 11141000 22000000 DVB-S INVERSION_OFF PILOT_OFF FEC_5_6 QPSK ROLLOFF_35",
        "unknown polarisation 'CIRCULAR'"},
-      {"OK HORIZONTAL 1114100x 22000000 DVB-S INVERSION_OFF PILOT_OFF FEC_5_6 "
-       "QPSK ROLLOFF_35",
+      {"OK HORIZONTAL 1114100x 22000000 DVB-S INVERSION_OFF PILOT_OFF FEC_5_6 QPSK ROLLOFF_35",
        "frequency '1114100x' is not a number"},
-      {"OK HORIZONTAL -11141000 22000000 DVB-S INVERSION_OFF PILOT_OFF FEC_5_6 "
-       "QPSK ROLLOFF_35",
+      {"OK HORIZONTAL -11141000 22000000 DVB-S INVERSION_OFF PILOT_OFF FEC_5_6 QPSK ROLLOFF_35",
        "frequency '-11141000' is negative"},
-      {"OK HORIZONTAL 011141000 22000000 DVB-S INVERSION_OFF PILOT_OFF FEC_5_6 "
-       "QPSK ROLLOFF_35",
+      {"OK HORIZONTAL 011141000 22000000 DVB-S INVERSION_OFF PILOT_OFF FEC_5_6 QPSK ROLLOFF_35",
        "frequency '011141000' has a leading zero"},
-      {"OK HORIZONTAL 0 22000000 DVB-S INVERSION_OFF PILOT_OFF FEC_5_6 QPSK "
-       "ROLLOFF_35",
-       "frequency is 0"},
-      {"OK HORIZONTAL 11141000 27500x DVB-S INVERSION_OFF PILOT_OFF FEC_5_6 "
-       "QPSK ROLLOFF_35",
+      {"OK HORIZONTAL 0 22000000 DVB-S INVERSION_OFF PILOT_OFF FEC_5_6 QPSK ROLLOFF_35", "frequency is 0"},
+      {"OK HORIZONTAL 11141000 27500x DVB-S INVERSION_OFF PILOT_OFF FEC_5_6 QPSK ROLLOFF_35",
        "symbol rate '27500x' is not a number"},
-      {"OK HORIZONTAL 11141000 -1294967296 DVB-S INVERSION_OFF PILOT_OFF "
-       "FEC_5_6 QPSK ROLLOFF_35",
+      {"OK HORIZONTAL 11141000 -1294967296 DVB-S INVERSION_OFF PILOT_OFF FEC_5_6 QPSK ROLLOFF_35",
        "symbol rate '-1294967296' is negative"},
-      {"OK HORIZONTAL 11141000 2147483648 DVB-S INVERSION_OFF PILOT_OFF "
-       "FEC_5_6 QPSK ROLLOFF_35",
+      {"OK HORIZONTAL 11141000 2147483648 DVB-S INVERSION_OFF PILOT_OFF FEC_5_6 QPSK ROLLOFF_35",
        "symbol rate '2147483648' is out of range"},
-      {"OK HORIZONTAL 11141000 0 DVB-S INVERSION_OFF PILOT_OFF FEC_5_6 QPSK "
-       "ROLLOFF_35",
-       "symbol rate is 0"},
-      {"OK HORIZONTAL 11141000 22000000 DVBS2 INVERSION_OFF PILOT_OFF FEC_5_6 "
-       "QPSK ROLLOFF_35",
+      {"OK HORIZONTAL 11141000 0 DVB-S INVERSION_OFF PILOT_OFF FEC_5_6 QPSK ROLLOFF_35", "symbol rate is 0"},
+      {"OK HORIZONTAL 11141000 22000000 DVBS2 INVERSION_OFF PILOT_OFF FEC_5_6 QPSK ROLLOFF_35",
        "unknown delivery system 'DVBS2'"},
-      {"OK HORIZONTAL 11141000 22000000 DVB-S INVERSION_OFF PILOT_OFF FEC_7_9 "
-       "QPSK ROLLOFF_35",
+      {"OK HORIZONTAL 11141000 22000000 DVB-S INVERSION_OFF PILOT_OFF FEC_7_9 QPSK ROLLOFF_35",
        "unknown code rate 'FEC_7_9'"},
-      {"OK HORIZONTAL 11141000 22000000 DVB-S INVERSION_OFF PILOT_OFF QPSK "
-       "FEC_5_6 ROLLOFF_35",  // out of order
+      {"OK HORIZONTAL 11141000 22000000 DVB-S INVERSION_OFF PILOT_OFF QPSK FEC_5_6 ROLLOFF_35",  // out of order
        "unknown code rate 'QPSK'"},
-      {"OK HORIZONTAL 11141000 22000000 DVB-S INVERSION_OFF PILOT_OFF FEC_5_6 "
-       "QPSK ROLLOFF_15",
+      {"OK HORIZONTAL 11141000 22000000 DVB-S INVERSION_OFF PILOT_OFF FEC_5_6 QPSK ROLLOFF_15",
        "unknown roll-off 'ROLLOFF_15'"},
       // Blanks of any kind and number between, before and after the fields.
-      {"OK HORIZONTAL 11141000  22000000 DVB-S INVERSION_OFF PILOT_OFF FEC_5_6 "
-       "QPSK ROLLOFF_35",
-       ""},
-      {" \tOK\tHORIZONTAL 11141000 22000000 DVB-S INVERSION_OFF PILOT_OFF "
-       "FEC_5_6 QPSK ROLLOFF_35 \r",
-       ""},
+      {"OK HORIZONTAL 11141000  22000000 DVB-S INVERSION_OFF PILOT_OFF FEC_5_6 QPSK ROLLOFF_35", ""},
+      {" \tOK\tHORIZONTAL 11141000 22000000 DVB-S INVERSION_OFF PILOT_OFF FEC_5_6 QPSK ROLLOFF_35 \r", ""},
   };
   for (const auto &c : cases) EXPECT_EQ(reading(c.line), c.reason) << c.line;
 
   hit h;
-  ASSERT_TRUE(
-      read_hit("OK UNKNOWN 9750000 1 UNKNOWN UNKNOWN PILOT_ON UNKNOWN "
-               "UNKNOWN ROLLOFF_35",
-               h));
+  ASSERT_TRUE(read_hit("OK UNKNOWN 9750000 1 UNKNOWN UNKNOWN PILOT_ON UNKNOWN UNKNOWN ROLLOFF_35", h));
   EXPECT_EQ(h.lane, kUnknownLane);
   EXPECT_EQ(std::vector<uint8_t>(h.words, h.words + kWordFields),
             (std::vector<uint8_t>{kUnknown, kUnknown, 0, kUnknown, kUnknown, 0}));
-  ASSERT_TRUE(
-      read_hit("OK VERTICAL 10950000 2147483647 DVB-C INVERSION_ON "
-               "PILOT_OFF FEC_2_5 QAM_4_NR ROLLOFF_25",
-               h));
+  ASSERT_TRUE(read_hit("OK VERTICAL 10950000 2147483647 DVB-C INVERSION_ON PILOT_OFF FEC_2_5 QAM_4_NR ROLLOFF_25", h));
   EXPECT_EQ(std::vector<uint8_t>(h.words, h.words + kWordFields), (std::vector<uint8_t>{18, 1, 1, 12, 13, 2}));
 }
 
+// Lines added in order, and the entries they must give.
+struct merge_case {
+  const char *what;
+  std::vector<std::string> lines;
+  std::vector<entry_view> entries;
+};
+
 TEST(Merge, OneEntryPerCarrierNeverOneForTwo) {
-  const struct {
-    const char *what;
-    std::vector<std::string> lines;
-    std::vector<entry_view> entries;
-  } cases[] = {
+  const merge_case cases[] = {
       {"neighbouring steps of one carrier, jittering",
        {line("HORIZONTAL", 11141266, 22012000), line("HORIZONTAL", 11140889, 22025000),
         line("HORIZONTAL", 11141402, 21974000)},
@@ -171,11 +144,7 @@ TEST(Merge, OneEntryPerCarrierNeverOneForTwo) {
 }
 
 TEST(Merge, TheRuleAtItsEdges) {
-  const struct {
-    const char *what;
-    std::vector<std::string> lines;
-    std::vector<entry_view> entries;
-  } cases[] = {
+  const merge_case cases[] = {
       // 20 Msym/s each: one carrier while closer than (20 + 20) / 4 = 10 MHz.
       {"exactly the distance apart: two carriers",
        {line("HORIZONTAL", 11000000, 20000000), line("HORIZONTAL", 11010000, 20000000)},
@@ -226,10 +195,8 @@ TEST(Merge, TheSameSweepsTwiceGiveTheSameListWithTwiceTheHits) {
 TEST(Merge, EntryKeepsMeansAndTheFirstKnownWords) {
   static transponder_list list;
   list = {};
-  for (const char *l : {"OK HORIZONTAL 11141000 22013000 UNKNOWN INVERSION_OFF "
-                        "PILOT_OFF UNKNOWN QPSK UNKNOWN",
-                        "OK HORIZONTAL 11141500 21990000 DVB-S INVERSION_ON "
-                        "PILOT_OFF FEC_5_6 QPSK UNKNOWN"}) {
+  for (const char *l : {"OK HORIZONTAL 11141000 22013000 UNKNOWN INVERSION_OFF PILOT_OFF UNKNOWN QPSK UNKNOWN",
+                        "OK HORIZONTAL 11141500 21990000 DVB-S INVERSION_ON PILOT_OFF FEC_5_6 QPSK UNKNOWN"}) {
     hit h;
     ASSERT_TRUE(read_hit(l, h));
     ASSERT_TRUE(add_hit(list, h));
