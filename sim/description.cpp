@@ -78,6 +78,9 @@ static uint32_t bandwidth_hz(uint32_t symbol_rate, uint32_t rolloff) {
   return static_cast<uint32_t>(static_cast<uint64_t>(symbol_rate) * (100 + percent) / 100);
 }
 
+// The DiSEqC port the description's next carriers hang on ("port" lines).
+static uint8_t g_reading_port;
+
 struct line_reader {
   char *fields[16];
   int count;
@@ -130,6 +133,7 @@ static bool parse_transponder(const line_reader &r, receiver &rx) {
   tp.downlink_khz = static_cast<uint32_t>(khz);
   tp.polarisation = r.fields[2][0];
   tp.at_mhz = -1;
+  tp.port = g_reading_port;
   tp.words[W_SYMBOL_RATE] = static_cast<uint32_t>(sr);
   if (!parse_word(r.fields[4], kSystems, &tp.words[W_SYSTEM]) ||
       !parse_word(r.fields[5], kModulations, &tp.words[W_MODULATION]) ||
@@ -154,6 +158,7 @@ static bool parse_result(const line_reader &r, receiver &rx) {
   transponder &tp = rx.tps[rx.tp_count];
   tp = {};
   tp.at_mhz = static_cast<int32_t>(mhz);
+  tp.port = g_reading_port;
   for (int i = 0; i < 8; ++i) {
     int64_t v = 0;
     if (!parse_number(r.fields[2 + i], &v)) return false;
@@ -167,6 +172,11 @@ static bool parse_fault(const line_reader &r, receiver &rx) {
   if (r.count < 2) return false;
   if (strcmp(r.fields[1], "open") == 0) return rx.fault_open = true;
   if (strcmp(r.fields[1], "listing") == 0) return rx.fault_listing = true;
+  if (r.count == 3 && strcmp(r.fields[1], "frontend") == 0) {
+    if (strcmp(r.fields[2], "open") == 0) return rx.fault_frontend_open = true;
+    if (strcmp(r.fields[2], "lnb") == 0) return rx.fault_frontend_lnb = true;
+    return false;
+  }
   const char *req = option(r, 1, "request");
   const char *at = option(r, 1, "at");
   const char *ret = option(r, 1, "ret");
@@ -218,6 +228,7 @@ static bool table_transponder(const table_entry &e, receiver &rx) {
   tp.downlink_khz = static_cast<uint32_t>(khz);
   tp.polarisation = static_cast<char>(polarisation);
   tp.at_mhz = -1;
+  tp.port = g_reading_port;
   tp.words[W_SYMBOL_RATE] = static_cast<uint32_t>(sr);
   uint32_t *w = tp.words;
   if (!table_value(e.system, kTableSystems, 5, &w[W_SYSTEM])) return false;
@@ -333,6 +344,12 @@ static bool parse_line(char *raw, const char *path, receiver &rx, char *error, s
   if (strcmp(key, "tp") == 0) return parse_transponder(r, rx);
   if (strcmp(key, "satellite") == 0) return parse_satellite(r, path, rx, error, error_size);
   if (strcmp(key, "result") == 0) return parse_result(r, rx);
+  if (strcmp(key, "port") == 0) {
+    if (r.count != 2 || strlen(r.fields[1]) != 1 || r.fields[1][0] < 'A' || r.fields[1][0] > 'D') return false;
+    g_reading_port = static_cast<uint8_t>(r.fields[1][0] - 'A');
+    return rx.diseqc_switch = true;
+  }
+  if (strcmp(key, "demodulator") == 0) return r.count == 2 && parse_preference(r.fields[1], &rx.preference);
   if (strcmp(key, "fault") == 0) return parse_fault(r, rx);
   if (strcmp(key, "seed") == 0) {
     int64_t n = 0;
@@ -374,7 +391,7 @@ static void keep_distinct_carriers(receiver &rx) {
     }
     for (int k = 0; keep && tp.at_mhz < 0 && k < kept; ++k) {
       const transponder &other = rx.tps[k];
-      if (other.at_mhz >= 0 || other.polarisation != tp.polarisation) continue;
+      if (other.at_mhz >= 0 || other.polarisation != tp.polarisation || other.port != tp.port) continue;
       uint64_t apart_hz = static_cast<uint64_t>(distance_khz(other.downlink_khz, tp.downlink_khz)) * 1000u;
       if (2 * apart_hz >= static_cast<uint64_t>(other.words[W_SYMBOL_RATE]) + tp.words[W_SYMBOL_RATE]) continue;
       add_note(rx, NOTE_SAME_CARRIER, tp, other.downlink_khz);
@@ -388,8 +405,10 @@ static void keep_distinct_carriers(receiver &rx) {
 bool load_description(const char *path, const char *lnb, receiver &rx, char *error, size_t error_size) {
   rx = {};
   rx.polarisation = 'H';
+  rx.lnb_powered = true;
   rx.seed = 1;
   rx.jitter = true;
+  g_reading_port = 0;
   bool ok = true;
   if (is_channel_table(path)) {
     // A table alone: the receiver of the bundled satellite, pointed at it.
@@ -441,7 +460,8 @@ static uint32_t oscillator_khz(bool high) { return high ? kHighOscillatorKHz : k
 // low band reaches up to 11900 MHz and the high band down to 11550, so a
 // carrier between the two is delivered in both.
 static bool in_view(const receiver &rx, const transponder &tp) {
-  if (tp.polarisation != rx.polarisation) return false;
+  if (tp.polarisation != rx.polarisation || !rx.lnb_powered) return false;
+  if (rx.diseqc_switch && tp.port != rx.port) return false;
   uint32_t oscillator = oscillator_khz(rx.high_band);
   if (tp.downlink_khz < oscillator) return false;
   uint32_t if_khz = tp.downlink_khz - oscillator;
@@ -450,13 +470,18 @@ static bool in_view(const receiver &rx, const transponder &tp) {
 
 // A search at step_khz looks at [step, step + window) and locks on a carrier
 // whose centre lies there or within a quarter of the carrier's band beyond
-// either edge: a wide carrier is found from its neighbouring steps too, a
-// narrow one only from the steps it sits in. Of several, the carrier nearest
-// the window's centre wins: each step reports at most one.
+// either edge (half of it for a demodulator that prefers wider carriers): a wide carrier is found from its neighbouring steps too, a
+// narrow one only from the steps it sits in. Of several, the demodulator's
+// preference picks one: each step reports at most one. A cap on the symbol
+// rate keeps a wider carrier out under either preference.
 const transponder *find_signal(const receiver &rx, uint32_t step_khz, uint32_t window_khz, uint32_t sr_min,
                                uint32_t sr_max) {
-  for (int i = 0; i < rx.tp_count; ++i)
-    if (rx.tps[i].at_mhz >= 0 && static_cast<uint32_t>(rx.tps[i].at_mhz) * 1000u == step_khz) return &rx.tps[i];
+  for (int i = 0; i < rx.tp_count; ++i) {
+    const transponder &tp = rx.tps[i];
+    if (tp.at_mhz >= 0 && static_cast<uint32_t>(tp.at_mhz) * 1000u == step_khz &&
+        (!rx.diseqc_switch || tp.port == rx.port))
+      return &tp;
+  }
 
   const transponder *best = nullptr;
   int64_t best_distance = 0;
@@ -467,10 +492,14 @@ const transponder *find_signal(const receiver &rx, uint32_t step_khz, uint32_t w
     uint32_t sr = tp.words[W_SYMBOL_RATE];
     if (sr < sr_min || sr > sr_max) continue;
     int64_t centre = static_cast<int64_t>(tp.downlink_khz) - oscillator_khz(rx.high_band);
-    int64_t reach = tp.bandwidth_hz / 4000;
+    // A wide tuner sees a carrier as soon as its band touches the window.
+    int64_t reach = tp.bandwidth_hz / (rx.preference == PREFER_WIDER ? 2000 : 4000);
     if (centre < low - reach || centre >= high + reach) continue;
     int64_t distance = llabs(2 * centre - (low + high));
-    if (best == nullptr || distance < best_distance) {
+    bool wider = best != nullptr && sr > best->words[W_SYMBOL_RATE];
+    bool as_wide = best != nullptr && sr == best->words[W_SYMBOL_RATE];
+    bool nearer = best == nullptr || distance < best_distance;
+    if (rx.preference == PREFER_WIDER ? wider || (nearer && (best == nullptr || as_wide)) : nearer) {
       best = &tp;
       best_distance = distance;
     }
@@ -516,6 +545,12 @@ bool scripted_fault(const receiver &rx, int request, uint32_t step_mhz, int *ret
   return false;
 }
 
+bool parse_preference(const char *word, demodulator_preference *out) {
+  if (strcmp(word, "nearest") == 0) return *out = PREFER_NEAREST, true;
+  if (strcmp(word, "wider") == 0) return *out = PREFER_WIDER, true;
+  return false;
+}
+
 const char *request_name(int request) {
   static const char *const names[] = {"?", "BS_SET_PARAMS", "BS_SEARCH", "BS_GET_RESULT"};
   return request >= 1 && request <= 3 ? names[request] : names[0];
@@ -525,8 +560,10 @@ void write_carriers(const receiver &rx, FILE *out) {
   for (int i = 0; i < rx.tp_count; ++i) {
     const transponder &tp = rx.tps[i];
     if (tp.at_mhz >= 0) continue;
-    fprintf(out, "carrier %u %c %u %u %s\n", tp.downlink_khz, tp.polarisation, tp.words[W_SYMBOL_RATE],
+    fprintf(out, "carrier %u %c %u %u %s", tp.downlink_khz, tp.polarisation, tp.words[W_SYMBOL_RATE],
             tp.bandwidth_hz, high_band(tp) ? "high" : "low");
+    if (rx.diseqc_switch) fprintf(out, " port=%c", 'A' + tp.port);
+    fputc('\n', out);
   }
   for (int i = 0; i < rx.note_count; ++i) {
     const note &n = rx.notes[i];

@@ -13,6 +13,7 @@ constexpr int kMaxNotes = 1024;
 constexpr int kMaxFaults = 64;
 constexpr int kMaxListingLines = 64;
 constexpr int kMaxLine = 600;
+constexpr int kPorts = 4;  // DiSEqC committed switch: ports A to D
 
 // What a universal LNB delivers, and the IF range its output passes.
 constexpr uint32_t kLowOscillatorKHz = 9750000;
@@ -30,6 +31,37 @@ struct transponder {
   uint32_t bandwidth_hz;  // occupied band: symbol rate times one plus roll-off
   int32_t offset_hz;      // fixed error of the driver's frequency measurement
   int32_t at_mhz;         // scripted result: the step it answers, else -1
+  uint8_t port;           // DiSEqC port the dish behind it hangs on (0 = A)
+};
+
+// Which carrier a search locks when more than one is in reach.
+enum demodulator_preference {
+  PREFER_NEAREST,  // the one nearest the window's centre
+  PREFER_WIDER,    // the highest symbol rate, as a demodulator whose tuner
+                   // sees a wide band does; the nearest of equal ones
+};
+
+// Modelled duration of each request, in milliseconds, so that a benchmark
+// can tell what a scan would take on a receiver without waiting for it.
+struct request_cost {
+  const char *what;
+  uint32_t ms;
+};
+enum cost_kind { COST_LOCKED, COST_EMPTY, COST_VOLTAGE, COST_TONE, COST_DISEQC, kCostKinds };
+inline constexpr request_cost kRequestCosts[kCostKinds] = {
+    // Blind search that locks: a spectrum pass over the window, the symbol
+    // rate estimated, carrier and FEC lock, the parameters read back.
+    {"locked search", 800},
+    // Blind search that finds nothing: the demodulator runs through its
+    // symbol-rate hypotheses until its lock timeout.
+    {"empty search", 1200},
+    // LNB supply slewing between 13 and 18 V.
+    {"voltage switch", 20},
+    // 22 kHz tone switched on or off, and the LNB's oscillator following.
+    {"tone switch", 20},
+    // A four-byte DiSEqC message (about 54 ms of 22 kHz bursts), the
+    // pauses around it and the switch's relay.
+    {"DiSEqC command", 100},
 };
 
 // Why an entry of the description is not a carrier of its own.
@@ -59,6 +91,10 @@ struct receiver {
   bool listed[kMaxTuners];
   bool high_band;
   char polarisation;
+  int port;             // selected by a DiSEqC command
+  bool diseqc_switch;   // the description has "port" lines
+  bool lnb_powered;     // false after SEC_VOLTAGE_OFF: the LNB delivers nothing
+  demodulator_preference preference;
   transponder tps[kMaxTransponders];
   int tp_count;
   note notes[kMaxNotes];
@@ -69,6 +105,8 @@ struct receiver {
   int fault_count;
   bool fault_open;
   bool fault_listing;
+  bool fault_frontend_open;  // the frontend is busy
+  bool fault_frontend_lnb;   // LNB requests fail
   bool real_wait;
   bool trace_stderr;  // log the size of every write to standard error
 };
@@ -79,13 +117,15 @@ bool load_description(const char *path, const char *lnb, receiver &rx, char *err
 void write_listing(const receiver &rx, FILE *out);
 
 // The carrier a search at step_khz (IF, window width window_khz) locks on:
-// right polarisation and band, symbol rate within limits, caught by the
-// window, nearest the window's centre.
+// right polarisation, band and port, symbol rate within limits, caught by
+// the window, chosen by the demodulator preference.
 const transponder *find_signal(const receiver &rx, uint32_t step_khz, uint32_t window_khz, uint32_t sr_min,
                                uint32_t sr_max);
 // The eight words request 3 returns for the carrier found at step_khz.
 void result_words(const receiver &rx, const transponder &tp, uint32_t step_khz, uint32_t words[8]);
 bool scripted_fault(const receiver &rx, int request, uint32_t step_mhz, int *ret);
 const char *request_name(int request);
+// "nearest" or "wider"; false for any other word.
+bool parse_preference(const char *word, demodulator_preference *out);
 // Writes the carriers in view with the LNB's current setting and the notes.
 void write_carriers(const receiver &rx, FILE *out);

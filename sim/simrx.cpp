@@ -1,10 +1,13 @@
 // Simulated receiver, loaded into a tool with LD_PRELOAD. It answers the
-// frontend nodes /dev/dvb/adapter0/frontendN, the listing command
-// "cat /proc/bus/nim_sockets" and the blind-scan devices /dev/blindscanN from
-// a receiver description or channel table ($SIMRX_SAT, with the LNB state
-// from $SIMRX_LNB when set), and logs every request the tool makes
-// to $SIMRX_DIR/requests.log. Everything else goes on to the real call.
-// Frequencies: description in kHz at the dish, requests in Hz of IF.
+// frontend nodes /dev/dvb/adapter0/frontendN (their LNB requests set what
+// later searches see), the listing command "cat /proc/bus/nim_sockets" and
+// the blind-scan devices /dev/blindscanN from a receiver description or
+// channel table ($SIMRX_SAT, with the LNB state from $SIMRX_LNB and the
+// demodulator preference from $SIMRX_DEMOD when set), and logs every request
+// the tool makes to $SIMRX_DIR/requests.log. At exit it appends what the
+// requests would have cost on a receiver to $SIMRX_DIR/cost. Everything else
+// goes on to the real call. Frequencies: description in kHz at the dish,
+// requests in Hz of IF.
 #include <cerrno>
 #include <cstdarg>
 #include <cstdint>
@@ -12,7 +15,10 @@
 #include <cstdlib>
 #include <cstring>
 #include <dlfcn.h>
+#include <ctime>
 #include <fcntl.h>
+#include <linux/dvb/frontend.h>
+#include <sys/ioctl.h>
 #include <sys/stat.h>
 #include <sys/sysmacros.h>
 #include <unistd.h>
@@ -38,6 +44,12 @@ static uint32_t g_params[5];
 static const transponder *g_locked;
 static bool g_active;  // loaded into the tool it was started for
 static bool g_ready;   // and its description is loaded
+static int g_frontend_fd = -1;
+static int g_frontend_bus = -1;
+static char g_dir[512];
+// What the requests so far would have taken on a receiver.
+static uint32_t g_cost_count[kCostKinds];
+static uint64_t g_waited_ms;
 
 template <typename F>
 static F real(const char *name) {
@@ -79,6 +91,12 @@ static void write_listing_file() {
   if (out == nullptr) return;
   write_listing(g_rx, out);
   fclose(out);
+}
+
+// The demodulator preference given on the launcher's command line, if any.
+static bool preference_setting(demodulator_preference *out) {
+  const char *word = getenv("SIMRX_DEMOD");
+  return word != nullptr && word[0] != '\0' && parse_preference(word, out);
 }
 
 // The LNB state given on the launcher's command line, if any.
@@ -125,10 +143,33 @@ __attribute__((constructor)) static void simrx_start() {
     fprintf(stderr, "simrx: %s: %s\n", description, error);
     _exit(2);
   }
+  const char *demod = getenv("SIMRX_DEMOD");
+  if (demod != nullptr && demod[0] != '\0' && !preference_setting(&g_rx.preference)) {
+    fprintf(stderr, "simrx: demodulator preference '%s' not understood (nearest or wider)\n", demod);
+    _exit(2);
+  }
+  snprintf(g_dir, sizeof g_dir, "%s", dir);
   write_listing_file();
   write_carriers_file(dir);
   g_ready = true;
   log_line("simrx: ready");
+}
+
+// One line per process: the requests by kind, the waits, and the modelled
+// total, which a benchmark sums over the runs of one scan.
+__attribute__((destructor)) static void simrx_stop() {
+  if (!g_ready) return;
+  char path[600];
+  snprintf(path, sizeof path, "%s/cost", g_dir);
+  FILE *out = fopen(path, "a");
+  if (out == nullptr) return;
+  uint64_t total = g_waited_ms;
+  for (int k = 0; k < kCostKinds; ++k) total += static_cast<uint64_t>(g_cost_count[k]) * kRequestCosts[k].ms;
+  fprintf(out, "searches=%u locked=%u lnb=%u diseqc=%u waited_ms=%llu modelled_ms=%llu\n",
+          g_cost_count[COST_LOCKED] + g_cost_count[COST_EMPTY], g_cost_count[COST_LOCKED],
+          g_cost_count[COST_VOLTAGE] + g_cost_count[COST_TONE], g_cost_count[COST_DISEQC],
+          static_cast<unsigned long long>(g_waited_ms), static_cast<unsigned long long>(total));
+  fclose(out);
 }
 
 // ---- frontend nodes -------------------------------------------------------
@@ -207,7 +248,24 @@ static int open_device(const char *path, int flags) {
   return g_device_fd;
 }
 
+// The frontend node of a described tuner, for its LNB requests; one
+// opener at a time, as a frontend opened read-write allows.
+static int open_frontend(const char *path, int flags) {
+  int bus = node_number(path, kFrontendPrefix);
+  bool exists = g_ready && bus >= 0 && bus < kMaxTuners && g_rx.frontend[bus];
+  if (!exists || g_rx.fault_frontend_open || g_frontend_fd >= 0) {
+    log_line("open %s flags=0x%x -> fail", path, static_cast<unsigned>(flags));
+    errno = exists ? EBUSY : ENOENT;
+    return -1;
+  }
+  g_frontend_fd = real<int (*)(const char *, int, ...)>("open")("/dev/null", O_RDWR | O_CLOEXEC);
+  g_frontend_bus = bus;
+  log_line("open %s flags=0x%x -> ok", path, static_cast<unsigned>(flags));
+  return g_frontend_fd;
+}
+
 static int open_any(const char *symbol, const char *path, int flags, va_list args) {
+  if (g_active && starts_with(path, kFrontendPrefix)) return open_frontend(path, flags);
   if (g_active && is_simulated_node(path)) return open_device(path, flags);
   // NOLINTNEXTLINE(clang-analyzer-valist.Uninitialized): the caller started it
   mode_t mode = (flags & (O_CREAT | O_TMPFILE)) != 0 ? va_arg(args, mode_t) : 0;
@@ -231,6 +289,10 @@ SIM_EXPORT int open64(const char *path, int flags, ...) {
 }
 
 SIM_EXPORT int close(int fd) {
+  if (fd >= 0 && fd == g_frontend_fd) {
+    log_line("close %s%d", kFrontendPrefix, g_frontend_bus);
+    g_frontend_fd = -1;
+  }
   if (fd >= 0 && fd == g_device_fd) {
     log_line("close %s%d", kBlindscanPrefix, g_device_bus);
     g_device_fd = -1;
@@ -259,6 +321,7 @@ static int search() {
   int ret = 0;
   if (scripted_fault(g_rx, 2, mhz, &ret)) return fail_request(2, ret);
   g_locked = find_signal(g_rx, g_params[0] / 1000u, kStepWindowKHz, g_params[1], g_params[2]);
+  g_cost_count[g_locked != nullptr ? COST_LOCKED : COST_EMPTY]++;
   if (g_locked == nullptr) return fail_request(2, -1);  // nothing to lock on
   log_line("ioctl BS_SEARCH -> 0");
   return 0;
@@ -275,11 +338,70 @@ static int get_result(uint32_t *words) {
   return 0;
 }
 
+// ---- LNB requests on the frontend node -------------------------------------
+
+static int lnb_result(const char *what, int ret) {
+  log_line("ioctl %s -> %d", what, ret);
+  if (ret != 0) errno = EIO;
+  return ret;
+}
+
+static int set_voltage(uintptr_t voltage) {
+  static const char *const names[] = {"SEC_VOLTAGE_13", "SEC_VOLTAGE_18", "SEC_VOLTAGE_OFF"};
+  char what[64];
+  snprintf(what, sizeof what, "FE_SET_VOLTAGE %s", voltage < 3 ? names[voltage] : "?");
+  if (voltage > SEC_VOLTAGE_OFF) return lnb_result(what, -1);
+  if (g_rx.fault_frontend_lnb) return lnb_result(what, -1);
+  g_rx.lnb_powered = voltage != SEC_VOLTAGE_OFF;
+  if (voltage != SEC_VOLTAGE_OFF) g_rx.polarisation = voltage == SEC_VOLTAGE_13 ? 'V' : 'H';
+  g_cost_count[COST_VOLTAGE]++;
+  return lnb_result(what, 0);
+}
+
+static int set_tone(uintptr_t tone) {
+  char what[64];
+  snprintf(what, sizeof what, "FE_SET_TONE %s",
+           tone == SEC_TONE_ON ? "SEC_TONE_ON" : tone == SEC_TONE_OFF ? "SEC_TONE_OFF" : "?");
+  if (tone > SEC_TONE_OFF || g_rx.fault_frontend_lnb) return lnb_result(what, -1);
+  g_rx.high_band = tone == SEC_TONE_ON;
+  g_cost_count[COST_TONE]++;
+  return lnb_result(what, 0);
+}
+
+// A committed-switch command (E0 10 38 Fx) selects port (x >> 2) & 3 on a
+// receiver with a switch; other messages pass unanswered, as on a bus where
+// nothing is addressed.
+static int send_diseqc(const dvb_diseqc_master_cmd *cmd) {
+  char what[64];
+  int n = snprintf(what, sizeof what, "FE_DISEQC_SEND_MASTER_CMD");
+  unsigned length = cmd->msg_len <= 6 ? cmd->msg_len : 6;
+  for (unsigned i = 0; i < length && n > 0 && static_cast<size_t>(n) < sizeof what; ++i)
+    n += snprintf(what + n, sizeof what - static_cast<size_t>(n), " %02x", cmd->msg[i]);
+  if (cmd->msg_len < 3 || cmd->msg_len > 6 || g_rx.fault_frontend_lnb) return lnb_result(what, -1);
+  bool committed = cmd->msg_len == 4 && (cmd->msg[0] & 0xFE) == 0xE0 && cmd->msg[2] == 0x38;
+  if (committed && g_rx.diseqc_switch) g_rx.port = (cmd->msg[3] >> 2) & 3;
+  g_cost_count[COST_DISEQC]++;
+  return lnb_result(what, 0);
+}
+
+static int frontend_ioctl(unsigned long request, void *arg) {
+  switch (request) {
+    case FE_SET_VOLTAGE: return set_voltage(reinterpret_cast<uintptr_t>(arg));
+    case FE_SET_TONE: return set_tone(reinterpret_cast<uintptr_t>(arg));
+    case FE_DISEQC_SEND_MASTER_CMD: return send_diseqc(static_cast<const dvb_diseqc_master_cmd *>(arg));
+    default:
+      log_line("ioctl 0x%lx -> -1", request);
+      errno = ENOTTY;
+      return -1;
+  }
+}
+
 SIM_EXPORT int ioctl(int fd, unsigned long request, ...) {
   va_list args;
   va_start(args, request);
   void *arg = va_arg(args, void *);  // as the C library does, whatever was passed
   va_end(args);
+  if (fd >= 0 && fd == g_frontend_fd) return frontend_ioctl(request, arg);
   if (fd < 0 || fd != g_device_fd) return real<int (*)(int, unsigned long, void *)>("ioctl")(fd, request, arg);
 
   switch (request) {
@@ -307,5 +429,18 @@ SIM_EXPORT ssize_t write(int fd, const void *data, size_t size) {
 SIM_EXPORT unsigned int sleep(unsigned int seconds) {
   if (!g_ready) return real<unsigned (*)(unsigned)>("sleep")(seconds);
   log_line("sleep %u", seconds);
+  g_waited_ms += 1000ull * seconds;
   return g_rx.real_wait ? real<unsigned (*)(unsigned)>("sleep")(seconds) : 0;
+}
+
+// Settle waits of a tool, counted in the modelled time; real only with
+// "wait real".
+SIM_EXPORT int nanosleep(const struct timespec *wanted, struct timespec *left) {
+  if (!g_ready || wanted == nullptr) return real<int (*)(const timespec *, timespec *)>("nanosleep")(wanted, left);
+  uint64_t ms = static_cast<uint64_t>(wanted->tv_sec) * 1000u + static_cast<uint64_t>(wanted->tv_nsec) / 1000000u;
+  log_line("sleep %llu ms", static_cast<unsigned long long>(ms));
+  g_waited_ms += ms;
+  if (g_rx.real_wait) return real<int (*)(const timespec *, timespec *)>("nanosleep")(wanted, left);
+  if (left != nullptr) *left = {};
+  return 0;
 }
