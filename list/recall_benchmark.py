@@ -1,10 +1,13 @@
-"""Recall of a whole blind scan: every satellite of a folder of DVBv5 channel
-tables (Debian's dtv-scan-tables by default) swept four times on the simulated
-receiver (horizontal and vertical, low and high band), merged by skylist, and
-compared with the carriers the table puts in view. Then skylist's throughput
-on 10^4 to 10^6 input lines.
+"""Recall and cost of a whole-satellite blind scan: every satellite of a
+folder of DVBv5 channel tables (Debian's dtv-scan-tables by default) scanned
+on the simulated receiver under both demodulator preferences (a search
+locks the carrier nearest its window's centre, or the wider one), once as
+four plain skysweep sweeps (horizontal and vertical, low and high band, the
+LNB set by the simulator) and once by skyscan. Each scan's lines are merged
+by skylist and compared with the carriers the table puts in view. Then
+skylist's throughput on 10^4 to 10^6 input lines.
 
-usage: recall_benchmark.py SIMRX SKYSWEEP SKYLIST [TABLES_DIR]
+usage: recall_benchmark.py SIMRX SKYSWEEP SKYSCAN SKYLIST [TABLES_DIR]
 """
 import argparse
 import concurrent.futures
@@ -16,29 +19,57 @@ import sys
 import tempfile
 import time
 
+
 def project_version():
     with open(os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "VERSION")) as f:
         return f.read().strip()
 
 
 SWEEPS = [("low H", ["0", "0"]), ("low V", ["1", "0"]), ("high H", ["0", "1"]), ("high V", ["1", "1"])]
-SYMBOL_RATES = (2, 45)  # Msym/s, skysweep's defaults
+SYMBOL_RATES = (2, 45)  # Msym/s, the defaults of both tools
+PREFERENCES = ("nearest", "wider")
+# skyscan's goal, under each preference.
+GOAL_RECALL = 0.99        # of the carriers in view within the symbol rates asked, listed exactly once
+GOAL_SEARCH_SHARE = 0.85  # of the plain sweeps' searches, in total
 
 
-def sweep(simrx, skysweep, table, rundir):
-    lines = []
-    for lnb, (polar, band) in SWEEPS:
-        done = subprocess.run([simrx, "-s", table, "-l", lnb, "-d", rundir, skysweep, "950", "2150",
-                               *map(str, SYMBOL_RATES), polar, band, "0"],
-                              capture_output=True, text=True, timeout=120)
-        lines += done.stderr.splitlines(keepends=True)
+def read_carriers(rundir):
     carriers = []
     with open(os.path.join(rundir, "carriers")) as f:
         for line in f:
             if line.startswith("carrier "):
-                _, khz, pol, sr, _, _ = line.split()
-                carriers.append((int(khz), pol, int(sr)))
-    return lines, carriers
+                _, khz, pol, sr, bandwidth = line.split()[:5]
+                carriers.append((int(khz), pol, int(sr), int(bandwidth)))
+    return carriers
+
+
+def read_cost(rundir):
+    searches = modelled_ms = 0
+    with open(os.path.join(rundir, "cost")) as f:
+        for line in f:
+            fields = dict(item.split("=") for item in line.split())
+            searches += int(fields["searches"])
+            modelled_ms += int(fields["modelled_ms"])
+    return searches, modelled_ms
+
+
+def run_plain(simrx, tools, table, preference, rundir):
+    lines = []
+    for lnb, (polar, band) in SWEEPS:
+        done = subprocess.run([simrx, "-s", table, "-l", lnb, "-m", preference, "-d", rundir, tools["skysweep"],
+                               "950", "2150", *map(str, SYMBOL_RATES), polar, band, "0"],
+                              capture_output=True, text=True, timeout=120)
+        lines += done.stderr.splitlines(keepends=True)
+    return lines
+
+
+def run_skyscan(simrx, tools, table, preference, rundir):
+    low, high = SYMBOL_RATES
+    done = subprocess.run([simrx, "-s", table, "-m", preference, "-d", rundir, tools["skyscan"],
+                           "-s", f"{low}-{high}", "-q"], capture_output=True, text=True, timeout=120)
+    if done.returncode != 0:
+        sys.exit(f"skyscan failed on {table}: {done.stderr}")
+    return done.stdout.splitlines(keepends=True)
 
 
 def nearest(carriers, khz, pol, sr):
@@ -54,18 +85,30 @@ def nearest(carriers, khz, pol, sr):
     return best
 
 
-def why_missed(carrier):
+def in_range(carrier):
     low, high = SYMBOL_RATES
-    if not low * 1000000 <= carrier[2] <= high * 1000000:
-        return f"symbol rate outside {low}-{high} Msym/s"
-    return "each step that catches it locks on a nearer carrier"
+    return low * 1000000 <= carrier[2] <= high * 1000000
 
 
-def measure(simrx, skysweep, skylist, table):
+def why_missed(carrier, carriers):
+    if not in_range(carrier):
+        return "symbol rate outside {}-{} Msym/s".format(*SYMBOL_RATES)
+    khz, pol, sr, bandwidth = carrier
+    for c in carriers:
+        # A wider carrier whose band comes within a window (10 MHz) of this one.
+        if c[1] == pol and c[2] > sr and abs(c[0] - khz) * 1000 < (c[3] + bandwidth) // 2 + 10000000:
+            return "beside a wider carrier that the searches lock instead"
+    return "among carriers of similar rate that the searches lock instead"
+
+
+def measure(simrx, tools, table, preference, tool):
     started = time.monotonic()
     with tempfile.TemporaryDirectory() as rundir:
-        lines, carriers = sweep(simrx, skysweep, table, rundir)
-    listed = subprocess.run([skylist, "-f", "jsonl"], input="".join(lines), capture_output=True, text=True,
+        run = run_plain if tool == "plain" else run_skyscan
+        lines = run(simrx, tools, table, preference, rundir)
+        carriers = read_carriers(rundir)
+        searches, modelled_ms = read_cost(rundir)
+    listed = subprocess.run([tools["skylist"], "-f", "jsonl"], input="".join(lines), capture_output=True, text=True,
                             timeout=120)
     entries = [json.loads(line) for line in listed.stdout.splitlines()]
     found = set()
@@ -84,49 +127,94 @@ def measure(simrx, skysweep, skylist, table):
         errors.append(abs(e["frequency"] - match[0]))
     missed = {}
     for c in set(carriers) - found:
-        missed[why_missed(c)] = missed.get(why_missed(c), 0) + 1
+        reason = why_missed(c, carriers)
+        missed[reason] = missed.get(reason, 0) + 1
     return {
-        "name": os.path.basename(table), "in_view": len(carriers), "found": len(found), "listed": len(entries),
-        "once": sum(1 for n in matched.values() if n == 1), "duplicates": sum(n - 1 for n in matched.values()),
-        "phantoms": phantoms, "errors": errors, "missed": missed, "lines": lines, "skipped": listed.returncode != 0,
-        "seconds": time.monotonic() - started,
+        "name": os.path.basename(table), "in_view": len(carriers), "in_range": sum(map(in_range, carriers)),
+        "found": len(found), "listed": len(entries),
+        "once": sum(1 for n in matched.values() if n == 1),
+        "once_in_range": sum(1 for c, n in matched.items() if n == 1 and in_range(c)),
+        "duplicates": sum(n - 1 for n in matched.values()), "phantoms": phantoms, "errors": errors,
+        "missed": missed, "lines": lines, "skipped": listed.returncode != 0, "searches": searches,
+        "modelled_s": modelled_ms / 1000, "seconds": time.monotonic() - started,
     }
 
 
-def row(name, r, errors):
-    median = statistics.median(errors) if errors else 0
-    largest = max(errors) if errors else 0
-    print(f"{name:<28} {r['in_view']:>5} {r['found']:>5} {r['listed']:>6} {r['once']:>5} {r['duplicates']:>4} "
-          f"{r['phantoms']:>4} {median:>7.0f} {largest:>7} {r['seconds']:>7.2f}")
+def minutes(seconds):
+    return f"{int(seconds // 60)}:{int(seconds % 60):02d}"
 
 
-def recall(simrx, skysweep, skylist, tables_dir):
+def figures(r):
+    return (f"{r['found']:>5} {r['once']:>5} {r['duplicates']:>3} {r['phantoms']:>4} {r['searches']:>6} "
+            f"{minutes(r['modelled_s']):>7}")
+
+
+HEADER = f"{'found':>5} {'once':>5} {'dup':>3} {'phan':>4} {'search':>6} {'time':>7}"
+TOTAL_KEYS = ("in_view", "in_range", "found", "listed", "once", "once_in_range", "duplicates", "phantoms", "searches",
+              "modelled_s")
+
+
+def report(preference, plain, scan, show_rows):
+    print(f"\n== demodulator preference: {preference} ==")
+    print(f"{'satellite':<28} {'view':>5} {'range':>5} | plain  {HEADER} | skyscan {HEADER}")
+    totals = {tool: {k: sum(r[k] for r in rs) for k in TOTAL_KEYS} for tool, rs in (("plain", plain), ("scan", scan))}
+    for p, s in zip(plain, scan):
+        if show_rows:
+            print(f"{p['name']:<28} {p['in_view']:>5} {p['in_range']:>5} |        {figures(p)} |         {figures(s)}")
+    p, s = totals["plain"], totals["scan"]
+    for t in (p, s):
+        t.update(found=t["found"], errors=0)
+    print("-" * 132)
+    print(f"{f'all {len(plain)} satellites':<28} {p['in_view']:>5} {p['in_range']:>5} |        {figures(p)} |"
+          f"         {figures(s)}")
+    for tool, rs in (("plain", plain), ("skyscan", scan)):
+        missed = {}
+        for r in rs:
+            for reason, n in r["missed"].items():
+                missed[reason] = missed.get(reason, 0) + n
+        for reason, n in sorted(missed.items(), key=lambda item: -item[1]):
+            print(f"  {tool} never found {n} carriers: {reason}")
+    return p, s
+
+
+def goal(preference, plain, scan, p, s):
+    recall = s["once_in_range"] / s["in_range"] if s["in_range"] else 1
+    share = s["searches"] / p["searches"] if p["searches"] else 0
+    over = [q["name"] for q, r in zip(plain, scan) if r["searches"] > q["searches"]]
+    met = recall >= GOAL_RECALL and share <= GOAL_SEARCH_SHARE and not over and s["duplicates"] == 0 \
+        and s["phantoms"] == 0
+    print(f"  skyscan, {preference}: {100 * recall:.2f}% of carriers in range listed exactly once "
+          f"(plain {100 * p['once_in_range'] / max(p['in_range'], 1):.2f}%), {s['duplicates']} duplicates, "
+          f"{s['phantoms']} phantoms, {100 * share:.1f}% of the plain searches, "
+          f"{len(over)} satellites with more searches than plain, modelled time {minutes(s['modelled_s'])} "
+          f"against {minutes(p['modelled_s'])}: {'goal met' if met else 'GOAL NOT MET'}")
+    for name in over[:5]:
+        print(f"    more searches than plain: {name}")
+    return met
+
+
+def recall(simrx, tools, tables_dir, show_rows):
     tables = sorted(os.path.join(tables_dir, n) for n in os.listdir(tables_dir))
+    jobs = [(t, pref, tool) for pref in PREFERENCES for tool in ("plain", "scan") for t in tables]
     started = time.monotonic()
     with concurrent.futures.ThreadPoolExecutor(max_workers=os.cpu_count() or 2) as pool:
-        results = list(pool.map(lambda t: measure(simrx, skysweep, skylist, t), tables))
+        results = list(pool.map(lambda job: measure(simrx, tools, *job), jobs))
     wall = time.monotonic() - started
-    results = [r for r in results if r["in_view"] > 0]
-    print(f"{'satellite':<28} {'view':>5} {'found':>5} {'listed':>6} {'once':>5} {'dup':>4} {'phan':>4} "
-          f"{'med kHz':>7} {'max kHz':>7} {'seconds':>7}")
-    total = {k: sum(r[k] for r in results) for k in ("in_view", "found", "listed", "once", "duplicates", "phantoms")}
-    total["seconds"] = wall
-    errors = [e for r in results for e in r["errors"]]
-    for r in results:
-        row(r["name"], r, r["errors"])
-    print("-" * 96)
-    row(f"all {len(results)} satellites", total, errors)
-    missed = {}
-    for r in results:
-        for reason, n in r["missed"].items():
-            missed[reason] = missed.get(reason, 0) + n
-    for reason, n in sorted(missed.items(), key=lambda item: -item[1]):
-        print(f"  never found: {n} carriers: {reason}")
-    if any(r["skipped"] for r in results):
-        print("  skylist skipped lines: see its standard error")
-    print(f"  result lines merged: {sum(len(r['lines']) for r in results)}; wall time {wall:.1f} s on "
-          f"{os.cpu_count()} cores")
-    return results, total
+    by_job = {job[1:] + (job[0],): r for job, r in zip(jobs, results)}
+    all_met, plain_clean, busiest = True, True, []
+    for pref in PREFERENCES:
+        plain = [by_job[(pref, "plain", t)] for t in tables]
+        scan = [by_job[(pref, "scan", t)] for t in tables]
+        keep = [i for i, r in enumerate(plain) if r["in_view"] > 0]
+        plain, scan = [plain[i] for i in keep], [scan[i] for i in keep]
+        p, s = report(pref, plain, scan, show_rows)
+        all_met &= goal(pref, plain, scan, p, s)
+        plain_clean &= p["duplicates"] == 0 and p["phantoms"] == 0
+        busiest = max(plain, key=lambda r: len(r["lines"]))["lines"]
+        if any(r["skipped"] for r in plain + scan):
+            print("  skylist skipped lines: see its standard error")
+    print(f"\n  {len(jobs)} scans; wall time {wall:.1f} s on {os.cpu_count()} cores")
+    return all_met and plain_clean, busiest
 
 
 def throughput(skylist, lines):
@@ -147,19 +235,25 @@ def throughput(skylist, lines):
 
 
 def main():
-    parser = argparse.ArgumentParser(description=__doc__.split("\n\n")[0],
-                                     epilog="Exit status 1 on a duplicate or phantom entry.")
+    parser = argparse.ArgumentParser(
+        description=__doc__.split("\n\n")[0],
+        epilog="Exit status 1 when skyscan misses its goal under either preference (at least "
+               f"{100 * GOAL_RECALL:.0f}%% of the carriers in range listed exactly once, no duplicate, no phantom, "
+               "no satellite with more searches than the plain sweeps, at most "
+               f"{100 * GOAL_SEARCH_SHARE:.0f}%% of their searches in total), or the plain sweeps list a "
+               "duplicate or a phantom.")
     parser.add_argument("simrx", help="the simulated receiver's launcher (build/dev/sim/simrx)")
     parser.add_argument("skysweep", help="the skysweep to run")
+    parser.add_argument("skyscan", help="the skyscan to run")
     parser.add_argument("skylist", help="the skylist to run")
     parser.add_argument("tables_dir", nargs="?", default="/usr/share/dvb/dvb-s", help="DVBv5 channel tables")
+    parser.add_argument("-t", "--totals", action="store_true", help="totals only, no row per satellite")
     parser.add_argument("-V", "--version", action="version", version=f"%(prog)s {project_version()}")
     args = parser.parse_args()
-    simrx, skysweep, skylist, tables_dir = args.simrx, args.skysweep, args.skylist, args.tables_dir
-    results, total = recall(simrx, skysweep, skylist, tables_dir)
-    busiest = max(results, key=lambda r: len(r["lines"]))
-    throughput(skylist, busiest["lines"])
-    return 0 if total["duplicates"] == 0 and total["phantoms"] == 0 and total["once"] == total["found"] else 1
+    tools = {"skysweep": args.skysweep, "skyscan": args.skyscan, "skylist": args.skylist}
+    ok, busiest = recall(args.simrx, tools, args.tables_dir, not args.totals)
+    throughput(args.skylist, busiest)
+    return 0 if ok else 1
 
 
 if __name__ == "__main__":

@@ -34,7 +34,10 @@ blindscan_params search_window(int32_t freq_mhz, const scan_options &o) {
 size_t format_result_line(char *buf, size_t size, const blindscan_result &r, int32_t polar, int32_t band) {
   // Driver reports Hz; the line wants kHz at the dish, so add the oscillator.
   // The largest sum, 4294967 + 10600000, fits an int.
-  int frequency_khz = static_cast<int>(r.frequency / 1000u + oscillator_khz(band));
+  return format_result_line_at(buf, size, r, polar, static_cast<int>(r.frequency / 1000u + oscillator_khz(band)));
+}
+
+size_t format_result_line_at(char *buf, size_t size, const blindscan_result &r, int32_t polar, int frequency_khz) {
   // Symbol rate truncated to whole thousands, printed signed as plugins expect.
   int symbol_rate = static_cast<int>(r.symbol_rate / 1000u * 1000u);
   int n = snprintf(buf, size, "OK %s %d %d %s %s %s %s %s %s\n", polarization_word(polar), frequency_khz,

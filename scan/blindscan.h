@@ -43,6 +43,8 @@ blindscan_params search_window(int32_t freq_mhz, const scan_options &o);
 // Formats "OK ..." with its newline into buf; returns the length, or 0 if
 // it does not fit. A driver number without a word shows as "UNKNOWN".
 size_t format_result_line(char *buf, size_t size, const blindscan_result &r, int32_t polar, int32_t band);
+// The same line with the frequency at the dish given in kHz.
+size_t format_result_line_at(char *buf, size_t size, const blindscan_result &r, int32_t polar, int frequency_khz);
 
 // Requests 1, 2 and 3 back to back; prints the result line on standard
 // error when all three return 0, nothing otherwise.

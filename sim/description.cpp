@@ -493,13 +493,16 @@ const transponder *find_signal(const receiver &rx, uint32_t step_khz, uint32_t w
     if (sr < sr_min || sr > sr_max) continue;
     int64_t centre = static_cast<int64_t>(tp.downlink_khz) - oscillator_khz(rx.high_band);
     // A wide tuner sees a carrier as soon as its band touches the window.
-    int64_t reach = tp.bandwidth_hz / (rx.preference == PREFER_WIDER ? 2000 : 4000);
+    int64_t reach = tp.bandwidth_hz / (rx.wide_reach ? 2000 : 4000);
     if (centre < low - reach || centre >= high + reach) continue;
     int64_t distance = llabs(2 * centre - (low + high));
-    bool wider = best != nullptr && sr > best->words[W_SYMBOL_RATE];
-    bool as_wide = best != nullptr && sr == best->words[W_SYMBOL_RATE];
+    // Before it locks, a demodulator tells symbol rates apart only roughly:
+    // one counts as wider when it is more than 5 % wider.
+    uint64_t best_sr = best != nullptr ? best->words[W_SYMBOL_RATE] : 0;
+    bool wider = best != nullptr && 100ull * sr > 105 * best_sr;
+    bool narrower = best != nullptr && 105ull * sr < 100 * best_sr;
     bool nearer = best == nullptr || distance < best_distance;
-    if (rx.preference == PREFER_WIDER ? wider || (nearer && (best == nullptr || as_wide)) : nearer) {
+    if (rx.preference == PREFER_WIDER ? wider || (nearer && !narrower) : nearer) {
       best = &tp;
       best_distance = distance;
     }

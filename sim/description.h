@@ -95,6 +95,7 @@ struct receiver {
   bool diseqc_switch;   // the description has "port" lines
   bool lnb_powered;     // false after SEC_VOLTAGE_OFF: the LNB delivers nothing
   demodulator_preference preference;
+  bool wide_reach;      // the tuner sees a carrier once its band touches the window
   transponder tps[kMaxTransponders];
   int tp_count;
   note notes[kMaxNotes];

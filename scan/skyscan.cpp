@@ -1,0 +1,330 @@
+// skyscan: blind scan of a whole satellite in one run. Sets the LNB through
+// the tuner's frontend node for each sweep (polarisation and band, and the
+// DiSEqC port when asked), searches each sweep with the strategy of
+// strategy.h on /dev/blindscanN, and prints every carrier found once, as
+// soon as it is found, on standard output in skysweep's line format.
+// Progress goes to standard error while it is a terminal, and one summary
+// line at the end.
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <ctime>
+#include <fcntl.h>
+#include <getopt.h>
+#include <sys/ioctl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include "lnb.h"
+#include "nim_sockets.h"
+
+static const char kFrontendPath[] = "/dev/dvb/adapter0/frontend%d";
+static const char kBlindscanPath[] = "/dev/blindscan%d";
+constexpr unsigned kSettleSeconds = 2;   // the driver wants a pause before the first search
+constexpr long kLnbSettleNs = 100000000;  // the LNB's supply and oscillator after a switch
+constexpr long kProgressNs = 200000000;   // at most five progress updates a second
+
+static const char kUsage[] =
+    "Usage: skyscan [OPTION]...\n"
+    "Blind-scans a whole satellite on one tuner: sets the LNB for each sweep and\n"
+    "prints every carrier found on standard output, one line each, as skysweep does.\n"
+    "\n"
+    "  -f, --frequencies=LOW-HIGH  dish frequencies in MHz (default: what the LNB\n"
+    "                              delivers, 10700-12750 for a universal LNB)\n"
+    "  -s, --symbol-rates=MIN-MAX  symbol rates in Msym/s (default: 2-45)\n"
+    "  -p, --polarisation=h|v|hv   polarisations to sweep (default: hv)\n"
+    "  -b, --band=low|high|both    bands of a universal LNB (default: both)\n"
+    "  -t, --tuner=N               tuner number (default: 0)\n"
+    "  -d, --diseqc=A|B|C|D        send a DiSEqC 1.0 committed-switch command first\n"
+    "  -l, --lnb=universal|MHZ     universal LNB (9750/10600 MHz, default) or the\n"
+    "                              oscillator frequency of a single-oscillator LNB\n"
+    "  -q, --quiet                 no progress and no summary\n"
+    "  -h, --help                  show this help and exit\n"
+    "  -V, --version               show the version and exit\n"
+    "\n"
+    "Exit status: 0 when the scan ran, even if it found nothing; 1 when it could\n"
+    "not scan; 2 for a command-line error.\n";
+
+struct options {
+  scan_request request;
+  bool range_given;
+  int tuner;
+  int port;  // -1: no DiSEqC command
+  bool quiet;
+};
+
+static int usage_error(const char *format, const char *text) {
+  fputs("skyscan: ", stderr);
+  fprintf(stderr, format, text);
+  fputs("\nTry 'skyscan --help' for more information.\n", stderr);
+  return 2;
+}
+
+// A whole number from min to max, digits only.
+static bool read_number(const char *text, long min, long max, long *out) {
+  if (*text < '0' || *text > '9') return false;
+  char *end = nullptr;
+  errno = 0;
+  long v = strtol(text, &end, 10);
+  if (errno != 0 || *end != '\0' || v < min || v > max) return false;
+  *out = v;
+  return true;
+}
+
+// "LOW-HIGH" with LOW < HIGH (LOW <= HIGH when equal is allowed).
+static bool read_range(const char *text, long min, long max, bool equal_ok, long *low, long *high) {
+  char copy[32];
+  if (strlen(text) >= sizeof copy) return false;
+  strcpy(copy, text);
+  char *dash = strchr(copy, '-');
+  if (dash == nullptr) return false;
+  *dash = '\0';
+  if (!read_number(copy, min, max, low) || !read_number(dash + 1, min, max, high)) return false;
+  return equal_ok ? *low <= *high : *low < *high;
+}
+
+static int read_options(int argc, char **argv, options &o) {
+  static const option kLong[] = {
+      {"frequencies", required_argument, nullptr, 'f'}, {"symbol-rates", required_argument, nullptr, 's'},
+      {"polarisation", required_argument, nullptr, 'p'}, {"band", required_argument, nullptr, 'b'},
+      {"tuner", required_argument, nullptr, 't'},       {"diseqc", required_argument, nullptr, 'd'},
+      {"lnb", required_argument, nullptr, 'l'},         {"quiet", no_argument, nullptr, 'q'},
+      {"help", no_argument, nullptr, 'h'},              {"version", no_argument, nullptr, 'V'},
+      {nullptr, 0, nullptr, 0}};
+  o = {};
+  o.request = {0, 0, 2000000, 45000000, {true, true}, {true, true}, kUniversalLnb};
+  o.port = -1;
+  long low = 0, high = 0, n = 0;
+  int c;
+  while ((c = getopt_long(argc, argv, "f:s:p:b:t:d:l:qhV", kLong, nullptr)) != -1) {
+    switch (c) {
+      case 'f':
+        if (!read_range(optarg, 1, 4000000, false, &low, &high))
+          return usage_error("frequencies '%s' are not LOW-HIGH in MHz", optarg);
+        o.request.low_khz = static_cast<uint32_t>(low) * 1000u;
+        o.request.high_khz = static_cast<uint32_t>(high) * 1000u;
+        o.range_given = true;
+        break;
+      case 's':
+        if (!read_range(optarg, 1, 100, true, &low, &high))
+          return usage_error("symbol rates '%s' are not MIN-MAX in Msym/s (1-100)", optarg);
+        o.request.sr_min = static_cast<uint32_t>(low) * 1000000u;
+        o.request.sr_max = static_cast<uint32_t>(high) * 1000000u;
+        break;
+      case 'p':
+        o.request.lanes[0] = strchr(optarg, 'h') != nullptr;
+        o.request.lanes[1] = strchr(optarg, 'v') != nullptr;
+        if (strspn(optarg, "hv") != strlen(optarg) || !(o.request.lanes[0] || o.request.lanes[1]))
+          return usage_error("polarisation '%s' is not h, v or hv", optarg);
+        break;
+      case 'b':
+        if (strcmp(optarg, "low") != 0 && strcmp(optarg, "high") != 0 && strcmp(optarg, "both") != 0)
+          return usage_error("band '%s' is not low, high or both", optarg);
+        o.request.bands[0] = strcmp(optarg, "high") != 0;
+        o.request.bands[1] = strcmp(optarg, "low") != 0;
+        break;
+      case 't':
+        if (!read_number(optarg, 0, kSocketCount - 1, &n)) return usage_error("tuner '%s' is not 0 to 7", optarg);
+        o.tuner = static_cast<int>(n);
+        break;
+      case 'd':
+        if (strlen(optarg) != 1 || optarg[0] < 'A' || optarg[0] > 'D')
+          return usage_error("DiSEqC port '%s' is not A, B, C or D", optarg);
+        o.port = optarg[0] - 'A';
+        break;
+      case 'l':
+        if (strcmp(optarg, "universal") == 0) {
+          o.request.lnb = kUniversalLnb;
+        } else if (read_number(optarg, 1, 4000000, &n)) {
+          o.request.lnb = {static_cast<uint32_t>(n) * 1000u, 0, 0};
+        } else {
+          return usage_error("LNB '%s' is not 'universal' or an oscillator frequency in MHz", optarg);
+        }
+        break;
+      case 'q': o.quiet = true; break;
+      case 'h': fputs(kUsage, stdout); return 0;
+      case 'V': printf("skyscan %s\n", RECEIVER_VERSION); return 0;
+      default: fputs("Try 'skyscan --help' for more information.\n", stderr); return 2;
+    }
+  }
+  if (optind < argc) return usage_error("unexpected argument '%s'", argv[optind]);
+  if (!o.range_given) default_range(o.request.lnb, &o.request.low_khz, &o.request.high_khz);
+  return -1;
+}
+
+// ---- progress and output ---------------------------------------------------
+
+struct scan_run {
+  int blindscan_fd;
+  bool progress;  // standard error is a terminal and -q was not given
+  timespec started, shown;
+  int sweep, sweeps;
+  const planned_sweep *current;
+  uint64_t span_done_khz, span_total_khz;
+  uint32_t found;
+};
+
+static double seconds_since(const timespec &t) {
+  timespec now;
+  clock_gettime(CLOCK_MONOTONIC, &now);
+  return static_cast<double>(now.tv_sec - t.tv_sec) + static_cast<double>(now.tv_nsec - t.tv_nsec) / 1e9;
+}
+
+static void write_all(int fd, const char *text, size_t length) {
+  while (length > 0) {
+    ssize_t n = write(fd, text, length);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) return;
+    text += n;
+    length -= static_cast<size_t>(n);
+  }
+}
+
+// Minutes and seconds; a day at most, which no scan takes.
+static void format_duration(char *buf, size_t size, double seconds) {
+  unsigned s = seconds < 0 ? 0 : seconds > 86400 ? 86400 : static_cast<unsigned>(seconds + 0.5);
+  (void)snprintf(buf, size, "%u:%02u", s / 60 % 10000, s % 60);
+}
+
+static void show_progress(scan_run &run, uint32_t if_khz, bool now) {
+  if (!run.progress) return;
+  if (!now && seconds_since(run.shown) * 1e9 < kProgressNs) return;
+  clock_gettime(CLOCK_MONOTONIC, &run.shown);
+  const sweep_spec &s = run.current->spec;
+  uint32_t reached = if_khz < s.if_low_khz ? s.if_low_khz : if_khz > s.if_high_khz ? s.if_high_khz : if_khz;
+  uint64_t done = run.span_done_khz + (reached - s.if_low_khz);
+  double elapsed = seconds_since(run.started);
+  char spent[16], left[32] = "";
+  format_duration(spent, sizeof spent, elapsed);
+  if (done > 0) {
+    char t[16];
+    format_duration(t, sizeof t, elapsed * static_cast<double>(run.span_total_khz - done) / static_cast<double>(done));
+    (void)snprintf(left, sizeof left, ", about %s left", t);
+  }
+  char line[160];
+  int n = snprintf(line, sizeof line, "\r\033[Ksweep %d/%d %s %s band: %d MHz, %u found, %s%s", run.sweep + 1,
+                   run.sweeps, s.lane == 0 ? "horizontal" : "vertical", run.current->high_band ? "high" : "low",
+                   dish_khz(s, reached) / 1000, run.found, spent, left);
+  if (n > 0) write_all(STDERR_FILENO, line, static_cast<size_t>(n) < sizeof line ? static_cast<size_t>(n) : sizeof line - 1);
+}
+
+static void print_carrier(void *context, const blindscan_result &r, int32_t khz, uint8_t lane) {
+  auto &run = *static_cast<scan_run *>(context);
+  char line[256];
+  size_t length = format_result_line_at(line, sizeof line, r, lane, khz);
+  // Clear the progress line first, so the carrier is not printed into it.
+  if (run.progress && isatty(STDOUT_FILENO)) write_all(STDERR_FILENO, "\r\033[K", 4);
+  write_all(STDOUT_FILENO, line, length);
+  run.found++;
+}
+
+static void note_progress(void *context, uint32_t if_khz) {
+  show_progress(*static_cast<scan_run *>(context), if_khz, false);
+}
+
+// ---- the driver -----------------------------------------------------------
+
+static search_outcome search_window(void *context, uint32_t window_hz, uint32_t sr_min, uint32_t sr_max,
+                                    blindscan_result *result) {
+  int fd = static_cast<scan_run *>(context)->blindscan_fd;
+  blindscan_params params = {window_hz, sr_min, sr_max, 0, 0};
+  if (ioctl(fd, BS_SET_PARAMS, &params) != 0) return SEARCH_REFUSED;
+  if (ioctl(fd, BS_SEARCH) != 0) return SEARCH_EMPTY;
+  *result = {};
+  if (ioctl(fd, BS_GET_RESULT, result) != 0) return SEARCH_EMPTY;
+  return SEARCH_LOCKED;
+}
+
+static int fail(const char *what, const char *path) {
+  fprintf(stderr, "skyscan: %s %s: %s\n", what, path, strerror(errno));
+  return 1;
+}
+
+static bool is_satellite_tuner(int tuner) {
+  int32_t type = nim_type_of(read_nim_sockets(), tuner);
+  return type == SYS_DVBS || type == SYS_DVBS2;
+}
+
+static void summary(const options &o, const scan_run &run, const scan_tally &t) {
+  if (o.quiet) return;
+  if (run.progress) write_all(STDERR_FILENO, "\r\033[K", 4);
+  char spent[16];
+  format_duration(spent, sizeof spent, seconds_since(run.started));
+  if (t.found == 0)
+    fprintf(stderr,
+            "skyscan: no carrier found in %u searches over %d sweeps (%s); check that the dish is aimed, the "
+            "cable is connected and the LNB type is right\n",
+            t.searches, run.sweeps, spent);
+  else
+    fprintf(stderr, "skyscan: %u carrier%s in %d sweeps, %u searches, %s\n", t.found, t.found == 1 ? "" : "s",
+            run.sweeps, t.searches, spent);
+  if (t.rejected > 0)
+    fprintf(stderr, "skyscan: %u implausible driver result%s dropped\n", t.rejected, t.rejected == 1 ? "" : "s");
+}
+
+static transponder_list g_book;  // every carrier listed, too large for the stack
+
+static int scan(const options &o, int frontend_fd, int blindscan_fd) {
+  planned_sweep sweeps[4];
+  scan_run run = {};
+  run.blindscan_fd = blindscan_fd;
+  run.progress = !o.quiet && isatty(STDERR_FILENO);
+  run.sweeps = plan_sweeps(o.request, sweeps);
+  for (int i = 0; i < run.sweeps; ++i) run.span_total_khz += sweeps[i].spec.if_high_khz - sweeps[i].spec.if_low_khz;
+  clock_gettime(CLOCK_MONOTONIC, &run.started);
+  scan_driver driver = {search_window, &run};
+  scan_sink sink = {print_carrier, note_progress, &run};
+  scan_tally tally = {};
+  sleep(kSettleSeconds);
+  for (run.sweep = 0; run.sweep < run.sweeps; ++run.sweep) {
+    planned_sweep &p = sweeps[run.sweep];
+    p.spec.budget = share_budget(sweeps, run.sweeps, run.sweep, tally.searches);
+    run.current = &p;
+    lnb_step failed = set_lnb(frontend_fd, p.spec.lane, p.high_band, o.port);
+    if (failed != LNB_DONE) {
+      if (run.progress) write_all(STDERR_FILENO, "\r\033[K", 4);
+      fprintf(stderr, "skyscan: the LNB could not be set (%s): %s\n", lnb_step_name(failed), strerror(errno));
+      return 1;
+    }
+    timespec settle = {0, kLnbSettleNs};
+    (void)nanosleep(&settle, nullptr);  // cut short, the first search may miss; nothing worse
+    show_progress(run, p.spec.if_low_khz, true);
+    run_sweep(p.spec, driver, sink, g_book, tally);
+    run.span_done_khz += p.spec.if_high_khz - p.spec.if_low_khz;
+  }
+  summary(o, run, tally);
+  if (tally.searches > 0 && tally.refused == tally.searches) {
+    fprintf(stderr, "skyscan: the driver refused every search window (request 1 failed %u times)\n", tally.refused);
+    return 1;
+  }
+  return 0;
+}
+
+int main(int argc, char **argv) {
+  options o;
+  int status = read_options(argc, argv, o);
+  if (status >= 0) return status;
+
+  char frontend[64], blindscan[64];
+  (void)snprintf(frontend, sizeof frontend, kFrontendPath, o.tuner);  // fits: tuner < 8
+  (void)snprintf(blindscan, sizeof blindscan, kBlindscanPath, o.tuner);
+  struct stat st;
+  if (stat(frontend, &st) != 0) return fail("no frontend node", frontend);
+  if (!is_satellite_tuner(o.tuner)) {
+    fprintf(stderr, "skyscan: tuner %d is not a satellite tuner\n", o.tuner);
+    return 1;
+  }
+  int frontend_fd = open(frontend, O_RDWR);
+  if (frontend_fd < 0) return fail("cannot open", frontend);
+  int blindscan_fd = open(blindscan, O_RDWR);
+  if (blindscan_fd < 0) {
+    status = fail("cannot open", blindscan);
+    close(frontend_fd);
+    return status;
+  }
+  status = scan(o, frontend_fd, blindscan_fd);
+  close(blindscan_fd);
+  close(frontend_fd);
+  return status;
+}

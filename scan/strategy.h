@@ -1,0 +1,79 @@
+// skyscan's search strategy over one sweep (one polarisation, one LNB band),
+// independent of where the searches go: the driver is a function, so the
+// strategy can be tried against any behaviour a demodulator may have.
+//
+// A search looks at a window of kWindowKHz from the frequency it is given
+// and reports at most one carrier, whichever the demodulator prefers. The
+// strategy:
+//  - after a carrier, continues from its upper band edge instead of the
+//    next 10 MHz step, so a wide carrier costs one search, not three;
+//  - where a found carrier leaves a gap below it, since the last frequency
+//    accounted for, at least as wide as the narrowest carrier sought, it
+//    searches a window ending at that carrier's lower edge: a narrow
+//    carrier beside a wide one hides there;
+//  - when a search returns a carrier already listed, it searches the same
+//    window once more with the symbol rate capped below that carrier's, so
+//    a demodulator that keeps locking the wide neighbour finds the narrow
+//    one;
+//  - never lists a carrier twice (the merge rule of the transponder list
+//    decides), and never lists a result whose band misses the window or
+//    whose symbol rate lies outside the limits asked;
+//  - never makes more searches than the plain 10 MHz sweep of the whole IF
+//    range would: extra searches are made only while enough are left to
+//    step through the rest of the sweep.
+#pragma once
+
+#include <cstdint>
+
+#include "blindscan.h"
+#include "transponders.h"
+
+constexpr uint32_t kWindowKHz = 10000;
+
+enum search_outcome {
+  SEARCH_LOCKED,   // all three requests returned 0: *result is filled
+  SEARCH_EMPTY,    // request 2 or 3 failed: nothing found, or a failure
+  SEARCH_REFUSED,  // request 1 failed: the window was refused
+};
+
+struct scan_driver {
+  search_outcome (*search)(void *context, uint32_t window_hz, uint32_t sr_min, uint32_t sr_max,
+                           blindscan_result *result);
+  void *context;
+};
+
+// One sweep: an IF range in kHz, the symbol rates sought, and how a found
+// IF becomes a frequency at the dish.
+struct sweep_spec {
+  uint32_t if_low_khz, if_high_khz;  // windows start in [low, high)
+  uint32_t sr_min, sr_max;           // symbols per second
+  uint8_t lane;                      // 0 horizontal, 1 vertical
+  uint32_t oscillator_khz;
+  bool inverted;                     // oscillator above the band: dish = LO - IF
+  uint32_t budget;                   // searches this sweep may make, at least its windows
+};
+
+struct scan_sink {
+  // A carrier not listed before, with its frequency at the dish.
+  void (*carrier)(void *context, const blindscan_result &result, int32_t dish_khz, uint8_t lane);
+  // After every search: the IF the sweep has reached.
+  void (*progress)(void *context, uint32_t if_khz);
+  void *context;
+};
+
+struct scan_tally {
+  uint32_t searches, refused, locked, found, repeats, rejected;
+  // Seen so far: searches that returned a carrier though a listed wider one
+  // sat inside the window, or a listed narrower one nearer its centre.
+  uint32_t passed_wider, passed_nearer;
+};
+
+// Searches a sweep needs at one window per 10 MHz.
+uint32_t sweep_windows(const sweep_spec &sweep);
+
+// The frequency at the dish of a found IF, in kHz.
+int32_t dish_khz(const sweep_spec &sweep, uint32_t if_khz);
+
+// Runs one sweep. `book` holds every carrier listed so far, over all sweeps.
+void run_sweep(const sweep_spec &sweep, const scan_driver &driver, const scan_sink &sink, transponder_list &book,
+               scan_tally &tally);
