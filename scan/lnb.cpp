@@ -80,6 +80,8 @@ uint32_t share_budget(const planned_sweep *sweeps, int count, int index, uint32_
   return budget;
 }
 
+uint32_t plain_searches(int count) { return kPlainSearches * static_cast<uint32_t>(count); }
+
 static void pause_ns(long ns) {
   timespec t = {0, ns};
   (void)nanosleep(&t, nullptr);  // a shorter pause only risks the message

@@ -49,6 +49,8 @@ int plan_sweeps(const scan_request &request, planned_sweep out[4]);
 // range would make for all sweeps, less those `used` so far and the windows
 // the later sweeps need. Spare searches go where they are needed first.
 uint32_t share_budget(const planned_sweep *sweeps, int count, int index, uint32_t used);
+// What the plain sweep makes for `count` sweeps: 120 searches each.
+uint32_t plain_searches(int count);
 
 enum lnb_step { LNB_DONE, LNB_VOLTAGE, LNB_TONE, LNB_DISEQC };
 

@@ -264,6 +264,23 @@ static void summary(const options &o, const scan_run &run, const scan_tally &t) 
 }
 
 static transponder_list g_book;  // every carrier listed, too large for the stack
+static gap_list g_gaps;          // the gaps beside them, searched after the sweeps
+
+// Gaps are searched in rounds, widest first: at least this many times the
+// narrowest symbol rate sought wide, then narrower ones.
+static const uint32_t kGapTiers[] = {4, 2, 1};
+
+static bool switch_lnb(const options &o, scan_run &run, int frontend_fd, const planned_sweep &p) {
+  lnb_step failed = set_lnb(frontend_fd, p.spec.lane, p.high_band, o.port);
+  if (failed != LNB_DONE) {
+    if (run.progress) write_all(STDERR_FILENO, "\r\033[K", 4);
+    fprintf(stderr, "skyscan: the LNB could not be set (%s): %s\n", lnb_step_name(failed), strerror(errno));
+    return false;
+  }
+  timespec settle = {0, kLnbSettleNs};
+  (void)nanosleep(&settle, nullptr);  // cut short, the first search may miss; nothing worse
+  return true;
+}
 
 static int scan(const options &o, int frontend_fd, int blindscan_fd) {
   planned_sweep sweeps[4];
@@ -281,17 +298,23 @@ static int scan(const options &o, int frontend_fd, int blindscan_fd) {
     planned_sweep &p = sweeps[run.sweep];
     p.spec.budget = share_budget(sweeps, run.sweeps, run.sweep, tally.searches);
     run.current = &p;
-    lnb_step failed = set_lnb(frontend_fd, p.spec.lane, p.high_band, o.port);
-    if (failed != LNB_DONE) {
-      if (run.progress) write_all(STDERR_FILENO, "\r\033[K", 4);
-      fprintf(stderr, "skyscan: the LNB could not be set (%s): %s\n", lnb_step_name(failed), strerror(errno));
-      return 1;
-    }
-    timespec settle = {0, kLnbSettleNs};
-    (void)nanosleep(&settle, nullptr);  // cut short, the first search may miss; nothing worse
+    if (!switch_lnb(o, run, frontend_fd, p)) return 1;
     show_progress(run, p.spec.if_low_khz, true);
-    run_sweep(p.spec, driver, sink, g_book, tally);
+    run_sweep(p.spec, static_cast<uint8_t>(run.sweep), driver, sink, g_book, tally, g_gaps);
     run.span_done_khz += p.spec.if_high_khz - p.spec.if_low_khz;
+  }
+  // Then the gaps beside the carriers, the widest of every sweep first.
+  for (uint32_t times : kGapTiers) {
+    for (run.sweep = 0; run.sweep < run.sweeps; ++run.sweep) {
+      planned_sweep &p = sweeps[run.sweep];
+      uint32_t min_khz = p.spec.sr_min / 1000u * times;
+      auto index = static_cast<uint8_t>(run.sweep);
+      if (!gaps_left(g_gaps, index, min_khz) || tally.searches >= plain_searches(run.sweeps)) continue;
+      p.spec.budget = plain_searches(run.sweeps) - tally.searches;
+      run.current = &p;
+      if (!switch_lnb(o, run, frontend_fd, p)) return 1;
+      fill_gaps(p.spec, index, min_khz, driver, sink, g_book, tally, g_gaps);
+    }
   }
   summary(o, run, tally);
   if (tally.searches > 0 && tally.refused == tally.searches) {

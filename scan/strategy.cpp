@@ -181,12 +181,7 @@ static carrier_view look(sweep_run &run, uint32_t window_khz, uint32_t cap, int 
   return v.valid && v.fresh ? v : first;
 }
 
-// A stretch of spectrum below a found carrier not yet searched on its own.
-struct gap {
-  uint32_t low, high;
-  uint32_t skirts;      // kHz: the roll-off skirts of the carriers at its ends
-  bool low_is_carrier;  // its lower end is a carrier's edge, not a search's
-};
+using gap = pending_gap;
 
 // The highest symbol rate a carrier in a gap can have. Carriers on one
 // polarisation keep their symbol-rate bands apart and may share only their
@@ -219,14 +214,14 @@ static void fill_gap(sweep_run &run, const gap &whole, uint32_t resume) {
     if (!v.valid || !v.fresh) continue;
     // Only pieces smaller than the gap go back: every round shrinks it.
     if (v.lower > g.low && v.lower < g.high && count < kMaxGaps)
-      gaps[count++] = {g.low, v.lower, g.skirts + v.skirt, g.low_is_carrier};
+      gaps[count++] = {g.low, v.lower, g.skirts + v.skirt, g.low_is_carrier, false, g.sweep};
     if (v.upper > g.low && v.upper < g.high && count < kMaxGaps)
-      gaps[count++] = {v.upper, g.high, g.skirts + v.skirt, true};
+      gaps[count++] = {v.upper, g.high, g.skirts + v.skirt, true, false, g.sweep};
   }
 }
 
-void run_sweep(const sweep_spec &sweep, const scan_driver &driver, const scan_sink &sink, transponder_list &book,
-               scan_tally &tally) {
+void run_sweep(const sweep_spec &sweep, uint8_t index, const scan_driver &driver, const scan_sink &sink,
+               transponder_list &book, scan_tally &tally, gap_list &gaps) {
   sweep_run run = {sweep, driver, sink, book, tally, 0};
   uint32_t known_to = sweep.if_low_khz;  // everything below is accounted for
   uint32_t known_skirt = 0;              // of the carrier ending there, if one does
@@ -240,8 +235,9 @@ void run_sweep(const sweep_spec &sweep, const scan_driver &driver, const scan_si
       f = step_end;
       continue;
     }
-    if (x.lower > known_to && x.lower - known_to >= sweep.sr_min / 1000u)
-      fill_gap(run, {known_to, x.lower, x.skirt + (known_carrier ? known_skirt : 0), known_carrier}, step_end);
+    if (x.lower > known_to && x.lower - known_to >= sweep.sr_min / 1000u && gaps.count < kMaxPendingGaps)
+      gaps.gaps[gaps.count++] = {known_to, x.lower, x.skirt + (known_carrier ? known_skirt : 0), known_carrier, false,
+                                 index};
     if (x.upper > known_to) known_to = x.upper, known_skirt = x.skirt, known_carrier = true;
     // The next carrier's centre lies at least half the narrowest rate above
     // this one's symbol-rate band (their roll-off skirts may overlap): a
@@ -252,5 +248,29 @@ void run_sweep(const sweep_spec &sweep, const scan_driver &driver, const scan_si
     if (next < step_end && !affordable(run, windows_left(run, next) - windows_left(run, step_end), step_end))
       next = step_end;
     f = next;
+  }
+}
+
+bool gaps_left(const gap_list &gaps, uint8_t index, uint32_t min_khz) {
+  for (int i = 0; i < gaps.count; ++i) {
+    const gap &g = gaps.gaps[i];
+    if (!g.done && g.sweep == index && g.high - g.low >= min_khz) return true;
+  }
+  return false;
+}
+
+void fill_gaps(const sweep_spec &sweep, uint8_t index, uint32_t min_khz, const scan_driver &driver,
+               const scan_sink &sink, transponder_list &book, scan_tally &tally, gap_list &gaps) {
+  sweep_run run = {sweep, driver, sink, book, tally, 0};
+  for (;;) {
+    gap *widest = nullptr;
+    for (int i = 0; i < gaps.count; ++i) {
+      gap &g = gaps.gaps[i];
+      if (g.done || g.sweep != index || g.high - g.low < min_khz) continue;
+      if (widest == nullptr || g.high - g.low > widest->high - widest->low) widest = &g;
+    }
+    if (widest == nullptr || !affordable(run, 1, sweep.if_high_khz)) return;
+    widest->done = true;
+    fill_gap(run, *widest, sweep.if_high_khz);
   }
 }

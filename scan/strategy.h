@@ -9,8 +9,10 @@
 //    next 10 MHz step, so a wide carrier costs one search, not three;
 //  - where a found carrier leaves a gap below it, since the last frequency
 //    accounted for, at least as wide as the narrowest carrier sought, it
-//    searches a window ending at that carrier's lower edge: a narrow
-//    carrier beside a wide one hides there;
+//    notes the gap: a narrow carrier beside a wide one hides there. Once
+//    every sweep has been stepped through, the gaps are searched, the
+//    widest first, as they are likeliest to hold a carrier, with windows
+//    centred on them and the symbol rate capped to what fits;
 //  - when a search returns a carrier already listed, it searches the same
 //    window once more with the symbol rate capped below that carrier's, so
 //    a demodulator that keeps locking the wide neighbour finds the narrow
@@ -20,7 +22,7 @@
 //    whose symbol rate lies outside the limits asked;
 //  - never makes more searches than the plain 10 MHz sweep of the whole IF
 //    range would: extra searches are made only while enough are left to
-//    step through the rest of the sweep.
+//    step through the rest of the scan.
 #pragma once
 
 #include <cstdint>
@@ -61,6 +63,21 @@ struct scan_sink {
   void *context;
 };
 
+// A stretch of spectrum below a found carrier not yet searched on its own.
+struct pending_gap {
+  uint32_t low, high;   // IF kHz
+  uint32_t skirts;      // kHz: the roll-off skirts of the carriers at its ends
+  bool low_is_carrier;  // its lower end is a carrier's edge, not a search's
+  bool done;
+  uint8_t sweep;        // index of the sweep it belongs to
+};
+
+constexpr int kMaxPendingGaps = 512;
+struct gap_list {
+  pending_gap gaps[kMaxPendingGaps];
+  int count;
+};
+
 struct scan_tally {
   uint32_t searches, refused, locked, found, repeats, rejected;
   // Seen so far: searches that returned a carrier though a listed wider one
@@ -74,6 +91,14 @@ uint32_t sweep_windows(const sweep_spec &sweep);
 // The frequency at the dish of a found IF, in kHz.
 int32_t dish_khz(const sweep_spec &sweep, uint32_t if_khz);
 
-// Runs one sweep. `book` holds every carrier listed so far, over all sweeps.
-void run_sweep(const sweep_spec &sweep, const scan_driver &driver, const scan_sink &sink, transponder_list &book,
-               scan_tally &tally);
+// Steps through one sweep, noting its gaps in `gaps` under `index`. `book`
+// holds every carrier listed so far, over all sweeps.
+void run_sweep(const sweep_spec &sweep, uint8_t index, const scan_driver &driver, const scan_sink &sink,
+               transponder_list &book, scan_tally &tally, gap_list &gaps);
+
+// Gaps of sweep `index` at least `min_khz` wide not yet searched.
+bool gaps_left(const gap_list &gaps, uint8_t index, uint32_t min_khz);
+
+// Searches them, widest first, within the sweep's budget.
+void fill_gaps(const sweep_spec &sweep, uint8_t index, uint32_t min_khz, const scan_driver &driver,
+               const scan_sink &sink, transponder_list &book, scan_tally &tally, gap_list &gaps);
