@@ -243,7 +243,10 @@ void run_sweep(const sweep_spec &sweep, uint8_t index, const scan_driver &driver
     // this one's symbol-rate band (their roll-off skirts may overlap): a
     // window from there has it.
     uint32_t after = x.upper - x.skirt + sweep.sr_min / 2000u;
-    uint32_t next = after > f + kMinAdvanceKHz ? after : f + kMinAdvanceKHz;
+    // A carrier listed before, even below the rate cap, means nothing new in
+    // this window: the next one starts where it ends.
+    uint32_t least = x.fresh ? f + kMinAdvanceKHz : step_end;
+    uint32_t next = after > least ? after : least;
     // Short steps only while the rest of the sweep stays affordable.
     if (next < step_end && !affordable(run, windows_left(run, next) - windows_left(run, step_end), step_end))
       next = step_end;

@@ -350,6 +350,7 @@ static bool parse_line(char *raw, const char *path, receiver &rx, char *error, s
     return rx.diseqc_switch = true;
   }
   if (strcmp(key, "demodulator") == 0) return r.count == 2 && parse_preference(r.fields[1], &rx.preference);
+  if (strcmp(key, "reach") == 0) return r.count == 2 && parse_reach(r.fields[1], &rx.wide_reach);
   if (strcmp(key, "fault") == 0) return parse_fault(r, rx);
   if (strcmp(key, "seed") == 0) {
     int64_t n = 0;
@@ -470,7 +471,8 @@ static bool in_view(const receiver &rx, const transponder &tp) {
 
 // A search at step_khz looks at [step, step + window) and locks on a carrier
 // whose centre lies there or within a quarter of the carrier's band beyond
-// either edge (half of it for a demodulator that prefers wider carriers): a wide carrier is found from its neighbouring steps too, a
+// either edge (half of it with "reach half": a tuner that sees a wide band
+// catches a carrier as soon as its band touches the window): a wide carrier is found from its neighbouring steps too, a
 // narrow one only from the steps it sits in. Of several, the demodulator's
 // preference picks one: each step reports at most one. A cap on the symbol
 // rate keeps a wider carrier out under either preference.
@@ -492,7 +494,6 @@ const transponder *find_signal(const receiver &rx, uint32_t step_khz, uint32_t w
     uint32_t sr = tp.words[W_SYMBOL_RATE];
     if (sr < sr_min || sr > sr_max) continue;
     int64_t centre = static_cast<int64_t>(tp.downlink_khz) - oscillator_khz(rx.high_band);
-    // A wide tuner sees a carrier as soon as its band touches the window.
     int64_t reach = tp.bandwidth_hz / (rx.wide_reach ? 2000 : 4000);
     if (centre < low - reach || centre >= high + reach) continue;
     int64_t distance = llabs(2 * centre - (low + high));
@@ -551,6 +552,12 @@ bool scripted_fault(const receiver &rx, int request, uint32_t step_mhz, int *ret
 bool parse_preference(const char *word, demodulator_preference *out) {
   if (strcmp(word, "nearest") == 0) return *out = PREFER_NEAREST, true;
   if (strcmp(word, "wider") == 0) return *out = PREFER_WIDER, true;
+  return false;
+}
+
+bool parse_reach(const char *word, bool *wide) {
+  if (strcmp(word, "quarter") == 0) return *wide = false, true;
+  if (strcmp(word, "half") == 0) return *wide = true, true;
   return false;
 }
 

@@ -128,5 +128,7 @@ bool scripted_fault(const receiver &rx, int request, uint32_t step_mhz, int *ret
 const char *request_name(int request);
 // "nearest" or "wider"; false for any other word.
 bool parse_preference(const char *word, demodulator_preference *out);
+// "quarter" or "half": how far past the window a search sees a carrier.
+bool parse_reach(const char *word, bool *wide);
 // Writes the carriers in view with the LNB's current setting and the notes.
 void write_carriers(const receiver &rx, FILE *out);

@@ -2,8 +2,9 @@
 // frontend nodes /dev/dvb/adapter0/frontendN (their LNB requests set what
 // later searches see), the listing command "cat /proc/bus/nim_sockets" and
 // the blind-scan devices /dev/blindscanN from a receiver description or
-// channel table ($SIMRX_SAT, with the LNB state from $SIMRX_LNB and the
-// demodulator preference from $SIMRX_DEMOD when set), and logs every request
+// channel table ($SIMRX_SAT, with the LNB state from $SIMRX_LNB, the
+// demodulator preference from $SIMRX_DEMOD and its reach from $SIMRX_REACH
+// when set), and logs every request
 // the tool makes to $SIMRX_DIR/requests.log. At exit it appends what the
 // requests would have cost on a receiver to $SIMRX_DIR/cost. Everything else
 // goes on to the real call. Frequencies: description in kHz at the dish,
@@ -146,6 +147,11 @@ __attribute__((constructor)) static void simrx_start() {
   const char *demod = getenv("SIMRX_DEMOD");
   if (demod != nullptr && demod[0] != '\0' && !preference_setting(&g_rx.preference)) {
     fprintf(stderr, "simrx: demodulator preference '%s' not understood (nearest or wider)\n", demod);
+    _exit(2);
+  }
+  const char *reach = getenv("SIMRX_REACH");
+  if (reach != nullptr && reach[0] != '\0' && !parse_reach(reach, &g_rx.wide_reach)) {
+    fprintf(stderr, "simrx: reach '%s' not understood (quarter or half)\n", reach);
     _exit(2);
   }
   snprintf(g_dir, sizeof g_dir, "%s", dir);
