@@ -43,7 +43,7 @@ function(receiver_package component name section depends summary description)
 endfunction()
 
 receiver_package(scan skytools misc "${libc}" "blind scan of a satellite tuner, and the list of what it found"
-  "skysweep sweeps a satellite tuner's band and prints one line per signal; skylist merges the lines of several sweeps into a DVBv5 channel file, JSON Lines or an SVG map.")
+  "skysweep sweeps a satellite tuner's band and prints one line per signal; skyscan scans a whole satellite in one run, setting the LNB itself; skylist merges the lines into a DVBv5 channel file, JSON Lines or an SVG map.")
 receiver_package(standby wakenap base "${libc}" "standby that a Wake-on-LAN magic packet ends, then reboot"
   "wakenap stops services, arms Wake-on-LAN on eth0, puts the receiver into standby and reboots it once a magic packet has woken it.")
 

@@ -13,4 +13,4 @@ set(RECEIVER_PROGRAM_COMPILE_OPTIONS -fno-pie)
 set(RECEIVER_PROGRAM_LINK_OPTIONS -no-pie)
 
 # Stripped-size budget of the receiver's flash, in bytes.
-set(RECEIVER_SIZE_BUDGETS skysweep=8192 skylist=24576 wakenap=5120 zarvocrc=6144)
+set(RECEIVER_SIZE_BUDGETS skysweep=8192 skyscan=24576 skylist=24576 wakenap=5120 zarvocrc=6144)

@@ -17,8 +17,8 @@ SKYSWEEP = "/usr/bin/skysweep"
 SITE_PACKAGES = "/usr/lib/python3.11/site-packages"
 # What each package must install.
 PACKAGE_FILES = {
-    "skytools": ["/usr/bin/skysweep", "/usr/bin/skylist", "/usr/share/man/man1/skysweep.1",
-                 "/usr/share/man/man1/skylist.1"],
+    "skytools": ["/usr/bin/skysweep", "/usr/bin/skyscan", "/usr/bin/skylist", "/usr/share/man/man1/skysweep.1",
+                 "/usr/share/man/man1/skyscan.1", "/usr/share/man/man1/skylist.1"],
     "wakenap": ["/usr/bin/wakenap", "/usr/share/man/man8/wakenap.8"],
     "python3-zarvocrc": [f"{SITE_PACKAGES}/zarvocrc.cpython-311-mipsel-linux-gnu.so", f"{SITE_PACKAGES}/zarvocrc.pyi"],
 }
