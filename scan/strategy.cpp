@@ -235,8 +235,10 @@ void run_sweep(const sweep_spec &sweep, uint8_t index, const scan_driver &driver
       f = step_end;
       continue;
     }
-    if (x.lower > known_to && x.lower - known_to >= sweep.sr_min / 1000u && gaps.count < kMaxPendingGaps)
-      gaps.gaps[gaps.count++] = {known_to, x.lower, x.skirt + (known_carrier ? known_skirt : 0), known_carrier, false,
+    // Gaps end with the sweep: a carrier reported past it leaves none to search.
+    uint32_t top = x.lower < sweep.if_high_khz ? x.lower : sweep.if_high_khz;
+    if (top > known_to && top - known_to >= sweep.sr_min / 1000u && gaps.count < kMaxPendingGaps)
+      gaps.gaps[gaps.count++] = {known_to, top, x.skirt + (known_carrier ? known_skirt : 0), known_carrier, false,
                                  index};
     if (x.upper > known_to) known_to = x.upper, known_skirt = x.skirt, known_carrier = true;
     // The next carrier's centre lies at least half the narrowest rate above
