@@ -1,8 +1,12 @@
 // simrx-steps: turns a receiver description into the step table that the
 // driver model in the kernel loads (through /proc/simrx/receiver): its
 // tuners, its listing, its faults, and what the search finds at each step of
-// one sweep, computed by the same model as the preload simulator.
+// one sweep, computed by the same model as the preload simulator. With
+// --answers, instead of a sweep's steps, what each search read from standard
+// input ("query POL BAND PORT HZ SR_MIN SR_MAX", the LNB as set before it)
+// finds: the searches a tool makes when it sets the LNB itself.
 //   simrx-steps DESCRIPTION "BAND POL"|- START_MHZ END_MHZ START_SR END_SR
+//   simrx-steps DESCRIPTION --answers < QUERIES
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
@@ -23,21 +27,44 @@ static void print_listing() {
   for (char *line = strtok(text, "\n"); line != nullptr; line = strtok(nullptr, "\n")) printf("listing %s\n", line);
 }
 
+static void print_words(const uint32_t words[8]) {
+  for (int i = 0; i < 8; ++i) printf(" %u", words[i]);
+  putchar('\n');
+}
+
+// The answer to each query that finds a carrier.
+static void print_answers() {
+  char line[256];
+  while (fgets(line, sizeof line, stdin) != nullptr) {
+    char polarisation = 0;
+    unsigned high = 0, port = 0, hz = 0, sr_min = 0, sr_max = 0;
+    if (sscanf(line, "query %c %u %u %u %u %u", &polarisation, &high, &port, &hz, &sr_min, &sr_max) != 6) continue;
+    g_rx.polarisation = polarisation;
+    g_rx.high_band = high != 0;
+    g_rx.port = static_cast<int>(port);
+    const transponder *tp = find_signal(g_rx, hz / 1000u, kStepWindowKHz, sr_min, sr_max);
+    if (tp == nullptr) continue;
+    uint32_t words[8];
+    result_words(g_rx, *tp, hz / 1000u, words);
+    printf("answer %c %u %u %u %u %u", polarisation, high, port, hz, sr_min, sr_max);
+    print_words(words);
+  }
+}
+
 int main(int argc, char **argv) {
-  if (argc != 7) {
-    fputs("usage: simrx-steps DESCRIPTION \"BAND POL\"|- START_MHZ END_MHZ START_SR END_SR\n", stderr);
+  bool answers = argc == 3 && strcmp(argv[2], "--answers") == 0;
+  if (argc != 7 && !answers) {
+    fputs("usage: simrx-steps DESCRIPTION \"BAND POL\"|- START_MHZ END_MHZ START_SR END_SR\n"
+          "       simrx-steps DESCRIPTION --answers < QUERIES\n",
+          stderr);
     return 2;
   }
   char error[256];
-  const char *lnb = strcmp(argv[2], "-") == 0 ? nullptr : argv[2];
+  const char *lnb = answers || strcmp(argv[2], "-") == 0 ? nullptr : argv[2];
   if (!load_description(argv[1], lnb, g_rx, error, sizeof error)) {
     fprintf(stderr, "simrx-steps: %s: %s\n", argv[1], error);
     return 1;
   }
-  long start = strtol(argv[3], nullptr, 10), end = strtol(argv[4], nullptr, 10);
-  // As the tool computes them: 32-bit products, wrapping.
-  uint32_t sr_min = static_cast<uint32_t>(strtol(argv[5], nullptr, 10)) * 1000000u;
-  uint32_t sr_max = static_cast<uint32_t>(strtol(argv[6], nullptr, 10)) * 1000000u;
 
   puts("reset");
   for (int n = 0; n < kMaxTuners; ++n)
@@ -45,9 +72,19 @@ int main(int argc, char **argv) {
   print_listing();
   if (g_rx.fault_open) puts("fault open");
   if (g_rx.fault_listing) puts("fault listing");
+  if (g_rx.fault_frontend_open) puts("fault frontend open");
+  if (g_rx.fault_frontend_lnb) puts("fault frontend lnb");
   for (int i = 0; i < g_rx.fault_count; ++i)
     printf("fault %d %lld %d\n", g_rx.faults[i].request, static_cast<long long>(g_rx.faults[i].at_mhz),
            g_rx.faults[i].ret);
+  if (answers) {
+    print_answers();
+    return 0;
+  }
+  long start = strtol(argv[3], nullptr, 10), end = strtol(argv[4], nullptr, 10);
+  // As the tool computes them: 32-bit products, wrapping.
+  uint32_t sr_min = static_cast<uint32_t>(strtol(argv[5], nullptr, 10)) * 1000000u;
+  uint32_t sr_max = static_cast<uint32_t>(strtol(argv[6], nullptr, 10)) * 1000000u;
   for (long mhz = start; mhz < end; mhz += 10) {
     uint32_t step_khz = static_cast<uint32_t>(mhz) * 1000u;
     const transponder *tp = find_signal(g_rx, step_khz, kStepWindowKHz, sr_min, sr_max);
@@ -55,8 +92,7 @@ int main(int argc, char **argv) {
     uint32_t words[8];
     result_words(g_rx, *tp, step_khz, words);
     printf("step %ld", mhz);
-    for (uint32_t w : words) printf(" %u", w);
-    putchar('\n');
+    print_words(words);
   }
   return 0;
 }

@@ -3,18 +3,26 @@
  * simrx_driver: the receiver's driver as the tools see it, for a test
  * machine. Blind-scan devices /dev/blindscanN answer requests 1, 2 and 3
  * with their 20- and 32-byte records, /dev/dvb/adapter0/frontendN exist for
- * the tuners described, /proc/bus/nim_sockets holds the socket listing, and
+ * the tuners described and take the LNB requests of the DVB frontend API
+ * (FE_SET_VOLTAGE, FE_SET_TONE, FE_DISEQC_SEND_MASTER_CMD), which set what
+ * later searches see, /proc/bus/nim_sockets holds the socket listing, and
  * /proc/stb/avs/0/input and /proc/stb/dbg take the standby tool's writes.
  *
  * The receiver is loaded by writing a description, compiled in user space
  * from the simulated receiver's own files, to /proc/simrx/receiver:
  *   frontend N | listing TEXT | fault open | fault listing |
  *   fault REQUEST AT_MHZ RET (AT_MHZ -1: every step) |
- *   step MHZ W0..W7 (the search at step MHZ finds these eight words)
+ *   fault frontend open | fault frontend lnb |
+ *   step MHZ W0..W7 (the search at step MHZ finds these eight words) |
+ *   answer POL BAND PORT HZ SR_MIN SR_MAX W0..W7 (the search of this
+ *     window, with the LNB set to POL (H or V), BAND (0 low, 1 high) and
+ *     PORT (0-3), finds these words; with answers loaded, a search that has
+ *     none finds nothing)
  * Everything the driver sees is logged, in the simulated receiver's format,
  * to /proc/simrx/log; a write there appends a line of its own.
  * Frequencies in Hz in the records, MHz in the step table.
  */
+#include <linux/dvb/frontend.h>
 #include <linux/fs.h>
 #include <linux/miscdevice.h>
 #include <linux/module.h>
@@ -27,10 +35,11 @@
 
 #define MAX_TUNERS	16
 #define MAX_STEPS	256
+#define MAX_ANSWERS	2048
 #define MAX_FAULTS	64
 #define MAX_LISTING	64
 #define LISTING_LINE	128
-#define LOG_SIZE	(128 * 1024)
+#define LOG_SIZE	(512 * 1024)
 
 /* Request codes are plain numbers, with no direction or size bits. */
 #define BS_SET_PARAMS	1
@@ -54,6 +63,13 @@ struct step {
 	struct blindscan_result result;
 };
 
+struct answer {
+	char polarisation;
+	u32 high_band, port;
+	u32 frequency, symbol_rate_min, symbol_rate_max;
+	struct blindscan_result result;
+};
+
 struct fault {
 	int request;
 	s64 at_mhz;	/* -1: every step */
@@ -67,6 +83,7 @@ struct tuner {
 	char scanner_name[16];
 	bool registered;
 	bool open;
+	bool frontend_open;
 };
 
 static DEFINE_MUTEX(simrx_lock);
@@ -77,13 +94,18 @@ static struct fault faults[MAX_FAULTS];
 static int fault_count;
 static char listing[MAX_LISTING][LISTING_LINE];
 static int listing_lines;
-static bool fault_open, fault_listing;
+static bool fault_open, fault_listing, fault_frontend_open, fault_frontend_lnb;
+static struct answer *answers;	/* vmalloc'ed, MAX_ANSWERS */
+static int answer_count;
+/* What the LNB delivers, as the frontend requests last set it. */
+static char lnb_polarisation = 'H';
+static u32 lnb_high_band, lnb_port;
 
 /* Per open device: the window of the last request 1, the step found. */
 struct scan_state {
 	int bus;
 	struct blindscan_params params;
-	const struct step *locked;
+	const struct blindscan_result *locked;
 };
 
 static char *log_text;
@@ -119,13 +141,25 @@ static bool scripted_fault(int request, u32 mhz, int *ret)
 	return false;
 }
 
-static const struct step *find_step(u32 mhz)
+static const struct blindscan_result *find_result(const struct blindscan_params *p)
 {
 	int i;
 
+	if (answer_count) {
+		for (i = 0; i < answer_count; i++) {
+			const struct answer *a = &answers[i];
+
+			if (a->polarisation == lnb_polarisation && a->high_band == lnb_high_band &&
+			    a->port == lnb_port && a->frequency == p->frequency &&
+			    a->symbol_rate_min == p->symbol_rate_min &&
+			    a->symbol_rate_max == p->symbol_rate_max)
+				return &a->result;
+		}
+		return NULL;
+	}
 	for (i = 0; i < step_count; i++)
-		if (steps[i].mhz == mhz)
-			return &steps[i];
+		if (steps[i].mhz == p->frequency / 1000000)
+			return &steps[i].result;
 	return NULL;
 }
 
@@ -194,7 +228,7 @@ static long search(struct scan_state *state)
 	int ret = 0;
 
 	if (!scripted_fault(BS_SEARCH, mhz, &ret)) {
-		state->locked = find_step(mhz);
+		state->locked = find_result(&state->params);
 		ret = state->locked ? 0 : -1;	/* nothing to lock on */
 	}
 	log_line("ioctl BS_SEARCH -> %d", ret);
@@ -212,8 +246,8 @@ static long get_result(struct scan_state *state, void __user *arg)
 		log_line("ioctl BS_GET_RESULT -> %d", ret);
 		return ret;
 	}
-	w = state->locked->result.words;
-	if (copy_to_user(arg, &state->locked->result, sizeof(state->locked->result)))
+	w = state->locked->words;
+	if (copy_to_user(arg, state->locked, sizeof(*state->locked)))
 		return -EFAULT;
 	log_line("ioctl BS_GET_RESULT -> 0 %u %u %u %u %u %u %u %u",
 		 w[0], w[1], w[2], w[3], w[4], w[5], w[6], w[7]);
@@ -251,9 +285,122 @@ static const struct file_operations scanner_fops = {
 	.unlocked_ioctl = scanner_ioctl,
 };
 
-/* Frontend nodes are only looked at with stat(). */
+/* ---- the frontend nodes: LNB requests ----------------------------------- */
+
+static int frontend_tuner(struct file *file)
+{
+	struct miscdevice *misc = file->private_data;
+
+	return container_of(misc, struct tuner, frontend) - tuners;
+}
+
+/* One opener at a time, as a frontend opened read-write allows. */
+static int frontend_open(struct inode *inode, struct file *file)
+{
+	int bus = frontend_tuner(file);
+	unsigned int flags = file->f_flags & ~(O_LARGEFILE | O_CLOEXEC);
+
+	mutex_lock(&simrx_lock);
+	if (fault_frontend_open || tuners[bus].frontend_open) {
+		log_line("open /dev/dvb/adapter0/frontend%d flags=0x%x -> fail", bus, flags);
+		mutex_unlock(&simrx_lock);
+		return -EBUSY;
+	}
+	tuners[bus].frontend_open = true;
+	log_line("open /dev/dvb/adapter0/frontend%d flags=0x%x -> ok", bus, flags);
+	mutex_unlock(&simrx_lock);
+	return 0;
+}
+
+static int frontend_release(struct inode *inode, struct file *file)
+{
+	int bus = frontend_tuner(file);
+
+	mutex_lock(&simrx_lock);
+	log_line("close /dev/dvb/adapter0/frontend%d", bus);
+	tuners[bus].frontend_open = false;
+	mutex_unlock(&simrx_lock);
+	return 0;
+}
+
+static long lnb_result(const char *what, long ret)
+{
+	log_line("ioctl %s -> %ld", what, ret);
+	return ret ? -EIO : 0;
+}
+
+static long set_voltage(unsigned long voltage)
+{
+	static const char *const names[] = { "SEC_VOLTAGE_13", "SEC_VOLTAGE_18", "SEC_VOLTAGE_OFF" };
+	char what[64];
+
+	snprintf(what, sizeof(what), "FE_SET_VOLTAGE %s", voltage < 3 ? names[voltage] : "?");
+	if (voltage > SEC_VOLTAGE_OFF || fault_frontend_lnb)
+		return lnb_result(what, -1);
+	if (voltage != SEC_VOLTAGE_OFF)
+		lnb_polarisation = voltage == SEC_VOLTAGE_13 ? 'V' : 'H';
+	return lnb_result(what, 0);
+}
+
+static long set_tone(unsigned long tone)
+{
+	char what[64];
+
+	snprintf(what, sizeof(what), "FE_SET_TONE %s", tone == SEC_TONE_ON ? "SEC_TONE_ON" :
+		 tone == SEC_TONE_OFF ? "SEC_TONE_OFF" : "?");
+	if (tone > SEC_TONE_OFF || fault_frontend_lnb)
+		return lnb_result(what, -1);
+	lnb_high_band = tone == SEC_TONE_ON;
+	return lnb_result(what, 0);
+}
+
+/* A committed-switch command (E0 10 38 Fx) selects port (x >> 2) & 3. */
+static long send_diseqc(void __user *arg)
+{
+	struct dvb_diseqc_master_cmd cmd;
+	char what[64];
+	int n, i;
+
+	if (copy_from_user(&cmd, arg, sizeof(cmd)))
+		return -EFAULT;
+	n = scnprintf(what, sizeof(what), "FE_DISEQC_SEND_MASTER_CMD");
+	for (i = 0; i < cmd.msg_len && i < 6; i++)
+		n += scnprintf(what + n, sizeof(what) - n, " %02x", cmd.msg[i]);
+	if (cmd.msg_len < 3 || cmd.msg_len > 6 || fault_frontend_lnb)
+		return lnb_result(what, -1);
+	if (cmd.msg_len == 4 && (cmd.msg[0] & 0xFE) == 0xE0 && cmd.msg[2] == 0x38)
+		lnb_port = (cmd.msg[3] >> 2) & 3;
+	return lnb_result(what, 0);
+}
+
+static long frontend_ioctl(struct file *file, unsigned int cmd, unsigned long arg)
+{
+	long ret;
+
+	mutex_lock(&simrx_lock);
+	switch (cmd) {
+	case FE_SET_VOLTAGE:
+		ret = set_voltage(arg);
+		break;
+	case FE_SET_TONE:
+		ret = set_tone(arg);
+		break;
+	case FE_DISEQC_SEND_MASTER_CMD:
+		ret = send_diseqc((void __user *)arg);
+		break;
+	default:
+		log_line("ioctl 0x%x -> -1", cmd);
+		ret = -ENOTTY;
+	}
+	mutex_unlock(&simrx_lock);
+	return ret;
+}
+
 static const struct file_operations frontend_fops = {
 	.owner = THIS_MODULE,
+	.open = frontend_open,
+	.release = frontend_release,
+	.unlocked_ioctl = frontend_ioctl,
 };
 
 static int add_tuner(int n)
@@ -307,8 +454,10 @@ static int load_line(char *line)
 
 	if (!strcmp(line, "reset")) {
 		remove_tuners();
-		step_count = fault_count = listing_lines = 0;
-		fault_open = fault_listing = false;
+		step_count = fault_count = listing_lines = answer_count = 0;
+		fault_open = fault_listing = fault_frontend_open = fault_frontend_lnb = false;
+		lnb_polarisation = 'H';
+		lnb_high_band = lnb_port = 0;
 		log_length = 0;
 		return 0;
 	}
@@ -324,6 +473,26 @@ static int load_line(char *line)
 		return fault_open = true, 0;
 	if (!strcmp(line, "fault listing"))
 		return fault_listing = true, 0;
+	if (!strcmp(line, "fault frontend open"))
+		return fault_frontend_open = true, 0;
+	if (!strcmp(line, "fault frontend lnb"))
+		return fault_frontend_lnb = true, 0;
+	if (!strncmp(line, "answer ", 7)) {
+		struct answer *a;
+		u32 *w;
+
+		if (answer_count >= MAX_ANSWERS)
+			return -ENOSPC;
+		a = &answers[answer_count];
+		w = a->result.words;
+		if (sscanf(line, "answer %c %u %u %u %u %u %u %u %u %u %u %u %u %u %u",
+			   &a->polarisation, &a->high_band, &a->port, &a->frequency,
+			   &a->symbol_rate_min, &a->symbol_rate_max, &w[0], &w[1], &w[2],
+			   &w[3], &w[4], &w[5], &w[6], &w[7]) != 14)
+			return -EINVAL;
+		answer_count++;
+		return 0;
+	}
 	if (sscanf(line, "fault %d %lld %d", &request, &at, &ret) == 3) {
 		if (fault_count >= MAX_FAULTS)
 			return -ENOSPC;
@@ -349,7 +518,7 @@ static int load_line(char *line)
 static ssize_t receiver_write(struct file *file, const char __user *data,
 			      size_t size, loff_t *pos)
 {
-	char line[LISTING_LINE + 16];
+	char line[256];
 	size_t length = min(size, sizeof(line) - 1);
 	int err;
 
@@ -467,8 +636,12 @@ static int __init simrx_init(void)
 	struct proc_dir_entry *avs, *avs0;
 
 	log_text = vmalloc(LOG_SIZE);
-	if (!log_text)
+	answers = vmalloc(MAX_ANSWERS * sizeof(*answers));
+	if (!log_text || !answers) {
+		vfree(log_text);
+		vfree(answers);
 		return -ENOMEM;
+	}
 	simrx_dir = proc_mkdir("simrx", NULL);
 	stb_dir = proc_mkdir("stb", NULL);
 	if (!simrx_dir || !stb_dir)
@@ -490,6 +663,7 @@ fail:
 	proc_remove(stb_dir);
 	proc_remove(simrx_dir);
 	vfree(log_text);
+	vfree(answers);
 	return -ENOMEM;
 }
 
@@ -500,6 +674,7 @@ static void __exit simrx_exit(void)
 	proc_remove(stb_dir);
 	proc_remove(simrx_dir);
 	vfree(log_text);
+	vfree(answers);
 }
 
 module_init(simrx_init);

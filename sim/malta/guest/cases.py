@@ -3,10 +3,16 @@ packages are installed with dpkg, and every file they should hold must be
 in place: the cases below run the installed files. skysweep's cases run
 twice, against the driver model in the kernel and against the preload
 simulator: output, exit status and the requests the driver saw must agree,
-and the search windows must be the ones the arguments ask for. Then the
+and the search windows must be the ones the arguments ask for. skyscan's
+cases run on the preload simulator first; the model computes, with
+simrx-steps, what each of the searches it made finds, the kernel's driver
+model is loaded with those answers, and skyscan's run on the kernel, its
+LNB requests crossing the MIPS kernel's ioctl path, must agree with the
+first byte for byte. Then the
 guide CRC module's tests on the machine's Python, then the standby tool for
 real, which restarts the machine. One "MALTA ..." line per result."""
 import os
+import re
 import signal
 import subprocess
 import sys
@@ -14,6 +20,7 @@ import tempfile
 
 RECEIVER = "/receiver"
 SKYSWEEP = "/usr/bin/skysweep"
+SKYSCAN = "/usr/bin/skyscan"
 SITE_PACKAGES = "/usr/lib/python3.11/site-packages"
 # What each package must install.
 PACKAGE_FILES = {
@@ -48,34 +55,70 @@ CASES = [
     ("empty range", SATELLITE_TUNER, None, ["1500", "1500"], (1500, 1500, 2, 45)),
 ]
 
-DRIVER_SEES = ("open /dev/blindscan", "ioctl ", "close /dev/blindscan")
+# name, description, skyscan's arguments
+PORTS_SAT = (SATELLITE_TUNER + "demodulator wider\nport A\n"
+             "tp 11000000 H 27500000 DVB-S QPSK 3/4 0.35 off off\n"
+             "port B\ntp 11012000 H 27500000 DVB-S2 8PSK 2/3 0.35 on auto\n"
+             "tp 11032000 H 3000000 DVB-S2 QPSK 3/4 0.20 off auto\n"
+             "tp 12100000 V 22000000 DVB-S QPSK 5/6 0.35 off off\n")
+SKYSCAN_CASES = [
+    ("skyscan, bundled satellite", DEFAULT_SAT, ["-q"]),
+    ("skyscan, bundled satellite, wider demodulator and summary", DEFAULT_SAT + "demodulator wider\n", ["-p", "v"]),
+    ("skyscan, DiSEqC port B", PORTS_SAT, ["-q", "-d", "B"]),
+    ("skyscan, busy frontend", SATELLITE_TUNER + "fault frontend open\n", []),
+    ("skyscan, LNB that cannot be set", SATELLITE_TUNER + "fault frontend lnb\n", []),
+    ("skyscan, refused windows", SATELLITE_TUNER + "fault request=1 ret=-22\n", ["-q", "-b", "low"]),
+]
+
+DRIVER_SEES = ("open /dev/blindscan", "ioctl ", "close /dev/blindscan", "open /dev/dvb/", "close /dev/dvb/")
 
 
 def u32(value):
     return value % (1 << 32)
 
 
-def run_on_preload(description, lnb, args):
+def run_on_preload(description, lnb, args, program=SKYSWEEP):
     with tempfile.TemporaryDirectory() as rundir:
         env = {"PATH": "/bin", "LD_PRELOAD": f"{RECEIVER}/lib/libsimrx.so", "SIMRX_SAT": description,
-               "SIMRX_DIR": rundir, "SIMRX_PROGRAM": "skysweep", "SIMRX_LNB": lnb or ""}
-        done = subprocess.run([SKYSWEEP, *args], env=env, capture_output=True, timeout=60)
+               "SIMRX_DIR": rundir, "SIMRX_PROGRAM": os.path.basename(program), "SIMRX_LNB": lnb or ""}
+        done = subprocess.run([program, *args], env=env, capture_output=True, timeout=300)
         with open(os.path.join(rundir, "requests.log")) as f:
             return done, f.read().splitlines()
 
 
-def load_into_kernel(description, lnb, sweep):
-    start, end, sr_min, sr_max = sweep or (950, 2150, 2, 45)
-    table = subprocess.run([f"{RECEIVER}/bin/simrx-steps", description, lnb or "-", str(start), str(end),
-                            str(sr_min), str(sr_max)], capture_output=True, text=True, check=True).stdout
+def load_table(table):
     for line in table.splitlines():
         with open("/proc/simrx/receiver", "w") as f:
             f.write(line + "\n")
 
 
-def run_on_kernel(description, lnb, args, sweep):
-    load_into_kernel(description, lnb, sweep)
-    done = subprocess.run([SKYSWEEP, *args], env={"PATH": "/bin"}, capture_output=True, timeout=60)
+def load_into_kernel(description, lnb, sweep):
+    start, end, sr_min, sr_max = sweep or (950, 2150, 2, 45)
+    load_table(subprocess.run([f"{RECEIVER}/bin/simrx-steps", description, lnb or "-", str(start), str(end),
+                               str(sr_min), str(sr_max)], capture_output=True, text=True, check=True).stdout)
+
+
+def searches_made(log):
+    """Each search window of a run, with the LNB as the requests before it set
+    it: "query POL BAND PORT HZ SR_MIN SR_MAX"."""
+    polarisation, band, port, queries = "H", 0, 0, []
+    for line in log:
+        words = line.split()
+        if line.startswith("ioctl FE_SET_VOLTAGE SEC_VOLTAGE_") and line.endswith("-> 0"):
+            polarisation = {"13": "V", "18": "H"}.get(words[2].rsplit("_", 1)[1], polarisation)
+        elif line.startswith("ioctl FE_SET_TONE ") and line.endswith("-> 0"):
+            band = 1 if words[2] == "SEC_TONE_ON" else 0
+        elif line.startswith("ioctl FE_DISEQC_SEND_MASTER_CMD e0 10 38 ") and line.endswith("-> 0"):
+            port = (int(words[5], 16) >> 2) & 3
+        elif line.startswith("ioctl BS_SET_PARAMS "):
+            queries.append(f"query {polarisation} {band} {port} {words[2]} {words[3]} {words[4]}")
+    return queries
+
+
+def run_on_kernel(description, lnb, args, sweep, program=SKYSWEEP):
+    if sweep is not None or program == SKYSWEEP:
+        load_into_kernel(description, lnb, sweep)
+    done = subprocess.run([program, *args], env={"PATH": "/bin"}, capture_output=True, timeout=300)
     with open("/proc/simrx/log") as f:
         return done, f.read().splitlines()
 
@@ -95,6 +138,28 @@ def check_case(name, text, lnb, args, sweep):
     user, user_log = run_on_preload(f.name, lnb, args)
     kernel, kernel_log = run_on_kernel(f.name, lnb, args, sweep)
     os.unlink(f.name)
+    problems = compare(user, user_log, kernel, kernel_log)
+    windows = [line.split(" -> ")[0] for line in kernel_log if line.startswith("ioctl BS_SET_PARAMS")]
+    if windows != expected_windows(sweep):
+        problems.append("search windows are not the ones asked for:\n  " + "\n  ".join(windows[:3]))
+    return report(name, kernel, kernel_log, problems)
+
+
+def check_skyscan_case(name, text, args):
+    with tempfile.NamedTemporaryFile("w", suffix=".sat", delete=False) as f:
+        f.write(text)
+    user, user_log = run_on_preload(f.name, None, args, SKYSCAN)
+    answers = subprocess.run([f"{RECEIVER}/bin/simrx-steps", f.name, "--answers"], input="\n".join(
+        searches_made(user_log)) + "\n", capture_output=True, text=True, check=True).stdout
+    load_table(answers)
+    kernel, kernel_log = run_on_kernel(f.name, None, args, None, SKYSCAN)
+    os.unlink(f.name)
+    if "-q" not in args:  # the summary's time is the machine's own
+        user.stderr, kernel.stderr = (re.sub(rb", [0-9]+:[0-9]{2}\n", b"\n", r.stderr) for r in (user, kernel))
+    return report(name, kernel, kernel_log, compare(user, user_log, kernel, kernel_log))
+
+
+def compare(user, user_log, kernel, kernel_log):
     problems = []
     for what in ("stdout", "stderr", "returncode"):
         if getattr(user, what) != getattr(kernel, what):
@@ -108,10 +173,12 @@ def check_case(name, text, lnb, args, sweep):
                      kernel_log.count("open /proc/bus/nim_sockets -> ok"))
     if listing_reads[0] != listing_reads[1]:
         problems.append(f"listing read {listing_reads[1]} times on the kernel, {listing_reads[0]} on the preload")
-    windows = [line.split(" -> ")[0] for line in kernel_log if line.startswith("ioctl BS_SET_PARAMS")]
-    if windows != expected_windows(sweep):
-        problems.append("search windows are not the ones asked for:\n  " + "\n  ".join(windows[:3]))
-    lines = kernel.stderr.count(b"\n")
+    return problems
+
+
+def report(name, kernel, kernel_log, problems):
+    kernel_seen = [line for line in kernel_log if line.startswith(DRIVER_SEES)]
+    lines = kernel.stderr.count(b"\n") + kernel.stdout.count(b"OK ")
     result = "PASS" if not problems else "FAIL"
     print(f"MALTA case {name}: {result} ({lines} result lines, {len(kernel_seen)} driver events)", flush=True)
     for problem in problems:
@@ -182,6 +249,7 @@ def main():
             signal.pause()
     suite = start_guide_crc()
     passed = [True] + [check_case(*case) for case in CASES]  # the packages, then skysweep's cases
+    passed += [check_skyscan_case(*case) for case in SKYSCAN_CASES]
     passed.append(check_guide_crc(suite))
     print(f"MALTA summary: {sum(passed)} passed, {len(passed) - sum(passed)} failed", flush=True)
     run_standby_tool()
