@@ -485,7 +485,7 @@ static int load_line(char *line)
 			return -ENOSPC;
 		a = &answers[answer_count];
 		w = a->result.words;
-		if (sscanf(line, "answer %c %u %u %u %u %u %u %u %u %u %u %u %u %u %u",
+		if (sscanf(line, "answer %c %u %u %u %u %u %u %u %u %u %u %u %u %u",
 			   &a->polarisation, &a->high_band, &a->port, &a->frequency,
 			   &a->symbol_rate_min, &a->symbol_rate_max, &w[0], &w[1], &w[2],
 			   &w[3], &w[4], &w[5], &w[6], &w[7]) != 14)
