@@ -158,6 +158,56 @@ TEST(Model, SymbolRateLimitsAndTheNearestCarrierDecide) {
   EXPECT_EQ(find_signal(rx, 1200000, kWindowKHz, 3000000, 45000000), nullptr);
 }
 
+TEST(Model, ThePreferencePicksTheWiderCarrierAndACapKeepsItOut) {
+  receiver &rx = fresh();
+  // IF 1201 MHz: 3 Msym/s; IF 1217: 27.5 Msym/s, its band from 1198.4 MHz;
+  // IF 1240 and 1246: two alike, 3 and 2.9 Msym/s.
+  const std::string sky = "tp 10951000 H 3000000 DVB-S QPSK 3/4 0.35 off off\n"
+                          "tp 10967000 H 27500000 DVB-S QPSK 3/4 0.35 off off\n"
+                          "tp 10990000 H 3000000 DVB-S QPSK 3/4 0.35 off off\n"
+                          "tp 10996000 H 2900000 DVB-S QPSK 3/4 0.35 off off\n";
+  const struct {
+    const char *lines;
+    uint32_t window_khz, cap, found_khz;
+  } cases[] = {
+      {"", 1200000, 45000000, 10951000},
+      {"demodulator wider\n", 1200000, 45000000, 10967000},
+      {"demodulator wider\n", 1200000, 27000000, 10951000},
+      // Rates within 5 % are alike: the nearer one.
+      {"demodulator wider\n", 1240000, 45000000, 10996000},
+      // A window ending 1.6 MHz into the wide carrier's band sees it only
+      // with the half reach.
+      {"demodulator wider\n", 1190000, 45000000, 10951000},
+      {"demodulator wider\nreach half\n", 1190000, 45000000, 10967000},
+  };
+  for (const auto &c : cases) {
+    SCOPED_TRACE(std::string(c.lines) + std::to_string(c.window_khz));
+    ASSERT_TRUE(load(c.lines + sky, rx).ok);
+    ASSERT_EQ(rx.tp_count, 4);
+    const transponder *tp = find_signal(rx, c.window_khz, kWindowKHz, 2000000, c.cap);
+    ASSERT_NE(tp, nullptr);
+    EXPECT_EQ(tp->downlink_khz, c.found_khz);
+  }
+}
+
+TEST(Model, EachDiseqcPortHasItsOwnCarriers) {
+  receiver &rx = fresh();
+  ASSERT_TRUE(load("tp 10955000 H 27500000 DVB-S QPSK 3/4 0.35 off off\nport B\n"
+                   "tp 10955000 H 22000000 DVB-S2 8PSK 2/3 0.35 on auto\n",
+                   rx)
+                  .ok);
+  EXPECT_EQ(find_signal(rx, 1200000, kWindowKHz, 2000000, 45000000)->words[1], 27500000u);
+  rx.port = 1;
+  EXPECT_EQ(find_signal(rx, 1200000, kWindowKHz, 2000000, 45000000)->words[1], 22000000u);
+  rx.port = 2;
+  EXPECT_EQ(find_signal(rx, 1200000, kWindowKHz, 2000000, 45000000), nullptr);
+  EXPECT_NE(carriers_of(rx).find("port=B"), std::string::npos);
+  // Without port lines there is no switch: every port sees the same.
+  ASSERT_TRUE(load("tp 10955000 H 27500000 DVB-S QPSK 3/4 0.35 off off\n", rx).ok);
+  rx.port = 3;
+  EXPECT_NE(find_signal(rx, 1200000, kWindowKHz, 2000000, 45000000), nullptr);
+}
+
 TEST(Model, MeasurementsJitterDeterministicallyWithinTheirBounds) {
   receiver &rx = fresh();
   ASSERT_TRUE(load("tp 10955000 H 27500000 DVB-S QPSK 3/4 0.35 off off offset=1000\n", rx).ok);
