@@ -38,8 +38,8 @@ static uint32_t clamp_if(int64_t khz) {
 static bool band_sweep(const scan_request &r, uint32_t low, uint32_t high, uint32_t lo, bool mirrored,
                        sweep_spec &s) {
   if (low >= high) return false;
-  int64_t a = mirrored ? int64_t{lo} - high : int64_t{low} - lo;
-  int64_t b = mirrored ? int64_t{lo} - low : int64_t{high} - lo;
+  int64_t a = mirrored ? (int64_t{lo} - high) : (int64_t{low} - lo);
+  int64_t b = mirrored ? (int64_t{lo} - low) : (int64_t{high} - lo);
   s = {};
   s.if_low_khz = clamp_if(a);
   s.if_high_khz = clamp_if(b);

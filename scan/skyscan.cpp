@@ -54,10 +54,10 @@ struct options {
   bool quiet;
 };
 
-static int usage_error(const char *format, const char *text) {
-  fputs("skyscan: ", stderr);
-  fprintf(stderr, format, text);
-  fputs("\nTry 'skyscan --help' for more information.\n", stderr);
+// "skyscan: band 'mid' is not low, high or both" and where to look.
+static int usage_error(const char *what, const char *text, const char *expected) {
+  (void)fprintf(stderr, "skyscan: %s '%s'%s%s\nTry 'skyscan --help' for more information.\n", what, text,
+                *expected != '\0' ? " " : "", expected);
   return 2;
 }
 
@@ -76,7 +76,7 @@ static bool read_number(const char *text, long min, long max, long *out) {
 static bool read_range(const char *text, long min, long max, bool equal_ok, long *low, long *high) {
   char copy[32];
   if (strlen(text) >= sizeof copy) return false;
-  strcpy(copy, text);
+  memcpy(copy, text, strlen(text) + 1);
   char *dash = strchr(copy, '-');
   if (dash == nullptr) return false;
   *dash = '\0';
@@ -101,14 +101,14 @@ static int read_options(int argc, char **argv, options &o) {
     switch (c) {
       case 'f':
         if (!read_range(optarg, 1, 4000000, false, &low, &high))
-          return usage_error("frequencies '%s' are not LOW-HIGH in MHz", optarg);
+          return usage_error("frequencies", optarg, "are not LOW-HIGH in MHz");
         o.request.low_khz = static_cast<uint32_t>(low) * 1000u;
         o.request.high_khz = static_cast<uint32_t>(high) * 1000u;
         o.range_given = true;
         break;
       case 's':
         if (!read_range(optarg, 1, 100, true, &low, &high))
-          return usage_error("symbol rates '%s' are not MIN-MAX in Msym/s (1-100)", optarg);
+          return usage_error("symbol rates", optarg, "are not MIN-MAX in Msym/s (1-100)");
         o.request.sr_min = static_cast<uint32_t>(low) * 1000000u;
         o.request.sr_max = static_cast<uint32_t>(high) * 1000000u;
         break;
@@ -116,21 +116,21 @@ static int read_options(int argc, char **argv, options &o) {
         o.request.lanes[0] = strchr(optarg, 'h') != nullptr;
         o.request.lanes[1] = strchr(optarg, 'v') != nullptr;
         if (strspn(optarg, "hv") != strlen(optarg) || !(o.request.lanes[0] || o.request.lanes[1]))
-          return usage_error("polarisation '%s' is not h, v or hv", optarg);
+          return usage_error("polarisation", optarg, "is not h, v or hv");
         break;
       case 'b':
         if (strcmp(optarg, "low") != 0 && strcmp(optarg, "high") != 0 && strcmp(optarg, "both") != 0)
-          return usage_error("band '%s' is not low, high or both", optarg);
+          return usage_error("band", optarg, "is not low, high or both");
         o.request.bands[0] = strcmp(optarg, "high") != 0;
         o.request.bands[1] = strcmp(optarg, "low") != 0;
         break;
       case 't':
-        if (!read_number(optarg, 0, kSocketCount - 1, &n)) return usage_error("tuner '%s' is not 0 to 7", optarg);
+        if (!read_number(optarg, 0, kSocketCount - 1, &n)) return usage_error("tuner", optarg, "is not 0 to 7");
         o.tuner = static_cast<int>(n);
         break;
       case 'd':
         if (strlen(optarg) != 1 || optarg[0] < 'A' || optarg[0] > 'D')
-          return usage_error("DiSEqC port '%s' is not A, B, C or D", optarg);
+          return usage_error("DiSEqC port", optarg, "is not A, B, C or D");
         o.port = optarg[0] - 'A';
         break;
       case 'l':
@@ -139,16 +139,16 @@ static int read_options(int argc, char **argv, options &o) {
         } else if (read_number(optarg, 1, 4000000, &n)) {
           o.request.lnb = {static_cast<uint32_t>(n) * 1000u, 0, 0};
         } else {
-          return usage_error("LNB '%s' is not 'universal' or an oscillator frequency in MHz", optarg);
+          return usage_error("LNB", optarg, "is not 'universal' or an oscillator frequency in MHz");
         }
         break;
       case 'q': o.quiet = true; break;
-      case 'h': fputs(kUsage, stdout); return 0;
-      case 'V': printf("skyscan %s\n", RECEIVER_VERSION); return 0;
-      default: fputs("Try 'skyscan --help' for more information.\n", stderr); return 2;
+      case 'h': (void)fputs(kUsage, stdout); return 0;
+      case 'V': (void)printf("skyscan %s\n", RECEIVER_VERSION); return 0;
+      default: (void)fputs("Try 'skyscan --help' for more information.\n", stderr); return 2;
     }
   }
-  if (optind < argc) return usage_error("unexpected argument '%s'", argv[optind]);
+  if (optind < argc) return usage_error("unexpected argument", argv[optind], "");
   if (!o.range_given) default_range(o.request.lnb, &o.request.low_khz, &o.request.high_khz);
   return -1;
 }
@@ -183,7 +183,7 @@ static void write_all(int fd, const char *text, size_t length) {
 
 // Minutes and seconds; a day at most, which no scan takes.
 static void format_duration(char *buf, size_t size, double seconds) {
-  unsigned s = seconds < 0 ? 0 : seconds > 86400 ? 86400 : static_cast<unsigned>(seconds + 0.5);
+  unsigned s = seconds < 0 ? 0 : seconds > 86400 ? 86400 : static_cast<unsigned>(seconds);
   (void)snprintf(buf, size, "%u:%02u", s / 60 % 10000, s % 60);
 }
 
@@ -237,7 +237,7 @@ static search_outcome search_window(void *context, uint32_t window_hz, uint32_t 
 }
 
 static int fail(const char *what, const char *path) {
-  fprintf(stderr, "skyscan: %s %s: %s\n", what, path, strerror(errno));
+  (void)fprintf(stderr, "skyscan: %s %s: %s\n", what, path, strerror(errno));
   return 1;
 }
 
@@ -252,15 +252,15 @@ static void summary(const options &o, const scan_run &run, const scan_tally &t) 
   char spent[16];
   format_duration(spent, sizeof spent, seconds_since(run.started));
   if (t.found == 0)
-    fprintf(stderr,
+    (void)fprintf(stderr,
             "skyscan: no carrier found in %u searches over %d sweeps (%s); check that the dish is aimed, the "
             "cable is connected and the LNB type is right\n",
             t.searches, run.sweeps, spent);
   else
-    fprintf(stderr, "skyscan: %u carrier%s in %d sweeps, %u searches, %s\n", t.found, t.found == 1 ? "" : "s",
+    (void)fprintf(stderr, "skyscan: %u carrier%s in %d sweeps, %u searches, %s\n", t.found, t.found == 1 ? "" : "s",
             run.sweeps, t.searches, spent);
   if (t.rejected > 0)
-    fprintf(stderr, "skyscan: %u implausible driver result%s dropped\n", t.rejected, t.rejected == 1 ? "" : "s");
+    (void)fprintf(stderr, "skyscan: %u implausible driver result%s dropped\n", t.rejected, t.rejected == 1 ? "" : "s");
 }
 
 static transponder_list g_book;  // every carrier listed, too large for the stack
@@ -274,7 +274,7 @@ static bool switch_lnb(const options &o, scan_run &run, int frontend_fd, const p
   lnb_step failed = set_lnb(frontend_fd, p.spec.lane, p.high_band, o.port);
   if (failed != LNB_DONE) {
     if (run.progress) write_all(STDERR_FILENO, "\r\033[K", 4);
-    fprintf(stderr, "skyscan: the LNB could not be set (%s): %s\n", lnb_step_name(failed), strerror(errno));
+    (void)fprintf(stderr, "skyscan: the LNB could not be set (%s): %s\n", lnb_step_name(failed), strerror(errno));
     return false;
   }
   timespec settle = {0, kLnbSettleNs};
@@ -318,7 +318,7 @@ static int scan(const options &o, int frontend_fd, int blindscan_fd) {
   }
   summary(o, run, tally);
   if (tally.searches > 0 && tally.refused == tally.searches) {
-    fprintf(stderr, "skyscan: the driver refused every search window (request 1 failed %u times)\n", tally.refused);
+    (void)fprintf(stderr, "skyscan: the driver refused every search window (request 1 failed %u times)\n", tally.refused);
     return 1;
   }
   return 0;
@@ -335,7 +335,7 @@ int main(int argc, char **argv) {
   struct stat st;
   if (stat(frontend, &st) != 0) return fail("no frontend node", frontend);
   if (!is_satellite_tuner(o.tuner)) {
-    fprintf(stderr, "skyscan: tuner %d is not a satellite tuner\n", o.tuner);
+    (void)fprintf(stderr, "skyscan: tuner %d is not a satellite tuner\n", o.tuner);
     return 1;
   }
   int frontend_fd = open(frontend, O_RDWR);

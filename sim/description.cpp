@@ -550,15 +550,15 @@ bool scripted_fault(const receiver &rx, int request, uint32_t step_mhz, int *ret
 }
 
 bool parse_preference(const char *word, demodulator_preference *out) {
-  if (strcmp(word, "nearest") == 0) return *out = PREFER_NEAREST, true;
-  if (strcmp(word, "wider") == 0) return *out = PREFER_WIDER, true;
-  return false;
+  bool nearest = strcmp(word, "nearest") == 0, wider = strcmp(word, "wider") == 0;
+  if (nearest || wider) *out = wider ? PREFER_WIDER : PREFER_NEAREST;
+  return nearest || wider;
 }
 
 bool parse_reach(const char *word, bool *wide) {
-  if (strcmp(word, "quarter") == 0) return *wide = false, true;
-  if (strcmp(word, "half") == 0) return *wide = true, true;
-  return false;
+  bool quarter = strcmp(word, "quarter") == 0, half = strcmp(word, "half") == 0;
+  if (quarter || half) *wide = half;
+  return quarter || half;
 }
 
 const char *request_name(int request) {

@@ -36,9 +36,14 @@ static void print_words(const uint32_t words[8]) {
 static void print_answers() {
   char line[256];
   while (fgets(line, sizeof line, stdin) != nullptr) {
-    char polarisation = 0;
-    unsigned high = 0, port = 0, hz = 0, sr_min = 0, sr_max = 0;
-    if (sscanf(line, "query %c %u %u %u %u %u", &polarisation, &high, &port, &hz, &sr_min, &sr_max) != 6) continue;
+    // "query POL BAND PORT HZ SR_MIN SR_MAX"
+    char *word[7] = {};
+    int n = 0;
+    for (char *w = strtok(line, " \n"); w != nullptr && n < 7; w = strtok(nullptr, " \n")) word[n++] = w;
+    if (n != 7 || strcmp(word[0], "query") != 0) continue;
+    char polarisation = word[1][0];
+    auto number = [&word](int i) { return static_cast<unsigned>(strtoul(word[i], nullptr, 10)); };
+    unsigned high = number(2), port = number(3), hz = number(4), sr_min = number(5), sr_max = number(6);
     g_rx.polarisation = polarisation;
     g_rx.high_band = high != 0;
     g_rx.port = static_cast<int>(port);

@@ -379,10 +379,10 @@ static int set_tone(uintptr_t tone) {
 // nothing is addressed.
 static int send_diseqc(const dvb_diseqc_master_cmd *cmd) {
   char what[64];
-  int n = snprintf(what, sizeof what, "FE_DISEQC_SEND_MASTER_CMD");
-  unsigned length = cmd->msg_len <= 6 ? cmd->msg_len : 6;
-  for (unsigned i = 0; i < length && n > 0 && static_cast<size_t>(n) < sizeof what; ++i)
-    n += snprintf(what + n, sizeof what - static_cast<size_t>(n), " %02x", cmd->msg[i]);
+  // At most six bytes of three characters after the name: it all fits.
+  size_t n = static_cast<size_t>(snprintf(what, sizeof what, "FE_DISEQC_SEND_MASTER_CMD"));
+  for (unsigned i = 0; i < cmd->msg_len && i < 6; ++i, n += 3)
+    (void)snprintf(what + n, sizeof what - n, " %02x", cmd->msg[i]);
   if (cmd->msg_len < 3 || cmd->msg_len > 6 || g_rx.fault_frontend_lnb) return lnb_result(what, -1);
   bool committed = cmd->msg_len == 4 && (cmd->msg[0] & 0xFE) == 0xE0 && cmd->msg[2] == 0x38;
   if (committed && g_rx.diseqc_switch) g_rx.port = (cmd->msg[3] >> 2) & 3;
