@@ -48,13 +48,12 @@ size_t format_result_line_at(char *buf, size_t size, const blindscan_result &r, 
   return static_cast<size_t>(n);
 }
 
-// One write per line, so a plugin reading the pipe live never sees half a line.
-static void write_line(const char *line, size_t length) {
+void write_all(int fd, const char *text, size_t length) {
   while (length > 0) {
-    ssize_t n = write(STDERR_FILENO, line, length);
+    ssize_t n = write(fd, text, length);
     if (n < 0 && errno == EINTR) continue;
     if (n <= 0) return;
-    line += n;
+    text += n;
     length -= static_cast<size_t>(n);
   }
 }
@@ -68,5 +67,5 @@ void blindscan_step(int fd, int32_t freq_mhz, const scan_options &o) {
 
   char line[256];
   size_t length = format_result_line(line, sizeof line, result, o.polar, o.band);
-  write_line(line, length);
+  write_all(STDERR_FILENO, line, length);
 }

@@ -171,16 +171,6 @@ static double seconds_since(const timespec &t) {
   return static_cast<double>(now.tv_sec - t.tv_sec) + static_cast<double>(now.tv_nsec - t.tv_nsec) / 1e9;
 }
 
-static void write_all(int fd, const char *text, size_t length) {
-  while (length > 0) {
-    ssize_t n = write(fd, text, length);
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) return;
-    text += n;
-    length -= static_cast<size_t>(n);
-  }
-}
-
 // Minutes and seconds; a day at most, which no scan takes.
 static void format_duration(char *buf, size_t size, double seconds) {
   unsigned s = seconds < 0 ? 0 : seconds > 86400 ? 86400 : static_cast<unsigned>(seconds);
