@@ -162,6 +162,10 @@ struct scan_run {
   int sweep, sweeps;
   const planned_sweep *current;
   uint64_t span_done_khz, span_total_khz;
+  // In the gaps' rounds, the searches made and those the scan may still make.
+  const scan_tally *tally;
+  uint32_t budget;
+  bool in_gaps;
   uint32_t found;
 };
 
@@ -187,15 +191,20 @@ static void show_progress(scan_run &run, uint32_t if_khz, bool now) {
   double elapsed = seconds_since(run.started);
   char spent[16], left[32] = "";
   format_duration(spent, sizeof spent, elapsed);
-  if (done > 0) {
-    char t[16];
+  char t[16];
+  if (run.in_gaps && run.tally->searches > 0) {
+    // The gaps take what they need of the searches left: a bound, not a guess.
+    double per_search = elapsed / run.tally->searches;
+    format_duration(t, sizeof t, per_search * (run.budget - run.tally->searches));
+    (void)snprintf(left, sizeof left, ", at most %s left", t);
+  } else if (done > 0) {
     format_duration(t, sizeof t, elapsed * static_cast<double>(run.span_total_khz - done) / static_cast<double>(done));
     (void)snprintf(left, sizeof left, ", about %s left", t);
   }
   char line[160];
-  int n = snprintf(line, sizeof line, "\r\033[Ksweep %d/%d %s %s band: %d MHz, %u found, %s%s", run.sweep + 1,
-                   run.sweeps, s.lane == 0 ? "horizontal" : "vertical", run.current->high_band ? "high" : "low",
-                   dish_khz(s, reached) / 1000, run.found, spent, left);
+  int n = snprintf(line, sizeof line, "\r\033[K%ssweep %d/%d %s %s band: %d MHz, %u found, %s%s",
+                   run.in_gaps ? "gaps of " : "", run.sweep + 1, run.sweeps, s.lane == 0 ? "horizontal" : "vertical",
+                   run.current->high_band ? "high" : "low", dish_khz(s, reached) / 1000, run.found, spent, left);
   if (n > 0) write_all(STDERR_FILENO, line, static_cast<size_t>(n) < sizeof line ? static_cast<size_t>(n) : sizeof line - 1);
 }
 
@@ -283,6 +292,8 @@ static int scan(const options &o, int frontend_fd, int blindscan_fd) {
   scan_driver driver = {search_window, &run};
   scan_sink sink = {print_carrier, note_progress, &run};
   scan_tally tally = {};
+  run.tally = &tally;
+  run.budget = plain_searches(run.sweeps);
   sleep(kSettleSeconds);
   for (run.sweep = 0; run.sweep < run.sweeps; ++run.sweep) {
     planned_sweep &p = sweeps[run.sweep];
@@ -294,6 +305,7 @@ static int scan(const options &o, int frontend_fd, int blindscan_fd) {
     run.span_done_khz += p.spec.if_high_khz - p.spec.if_low_khz;
   }
   // Then the gaps beside the carriers, the widest of every sweep first.
+  run.in_gaps = true;
   for (uint32_t times : kGapTiers) {
     for (run.sweep = 0; run.sweep < run.sweeps; ++run.sweep) {
       planned_sweep &p = sweeps[run.sweep];
@@ -303,6 +315,7 @@ static int scan(const options &o, int frontend_fd, int blindscan_fd) {
       p.spec.budget = plain_searches(run.sweeps) - tally.searches;
       run.current = &p;
       if (!switch_lnb(o, run, frontend_fd, p)) return 1;
+      show_progress(run, p.spec.if_low_khz, true);
       fill_gaps(p.spec, index, min_khz, driver, sink, g_book, tally, g_gaps);
     }
   }
