@@ -6,7 +6,7 @@ import tempfile
 import unittest
 
 SKYSCAN = os.environ["SKYSCAN"]
-SKYLIST = os.environ.get("SKYLIST")
+SKYLIST = [*os.environ.get("SKYLIST_EMULATOR", "").split(), os.environ["SKYLIST"]]
 SIMRX = os.environ["SIMRX"]
 DEFAULT_SAT = os.environ["SIMRX_DEFAULT_SAT"]
 
@@ -59,9 +59,8 @@ class WholeSatellite(unittest.TestCase):
         scan = Scan(["-q"])
         for line in scan.stdout.splitlines():
             self.assertRegex(line, r"^OK (HORIZONTAL|VERTICAL) [1-9][0-9]{7} [1-9][0-9]*000( [A-Z0-9_-]+){6}$")
-        if SKYLIST:
-            listed = subprocess.run([SKYLIST, "-f", "jsonl"], input=scan.stdout, capture_output=True, text=True)
-            self.assertEqual((listed.returncode, len(listed.stdout.splitlines())), (0, 32))
+        listed = subprocess.run([*SKYLIST, "-f", "jsonl"], input=scan.stdout, capture_output=True, text=True)
+        self.assertEqual((listed.returncode, len(listed.stdout.splitlines())), (0, 32))
 
     def test_sets_voltage_and_tone_before_each_sweep_and_the_port_first(self):
         text = SATELLITE_TUNER + "jitter off\nport A\ntp 11000000 H 27500000 DVB-S QPSK 3/4 0.35 off off\n" \
