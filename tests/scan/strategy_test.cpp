@@ -3,6 +3,7 @@
 // it spends, next to the plain 10 MHz sweep of the same sweep.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <string>
 #include <vector>
