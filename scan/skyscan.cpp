@@ -11,6 +11,7 @@
 #include <cstring>
 #include <ctime>
 #include <fcntl.h>
+#include <csignal>
 #include <getopt.h>
 #include <sys/ioctl.h>
 #include <sys/stat.h>
@@ -236,8 +237,20 @@ static search_outcome search_window(void *context, uint32_t window_hz, uint32_t 
 }
 
 static int fail(const char *what, const char *path) {
-  (void)fprintf(stderr, "skyscan: %s %s: %s\n", what, path, strerror(errno));
+  int error = errno;
+  // A tuner in use is the usual reason on a receiver: say whose it may be.
+  (void)fprintf(stderr, "skyscan: %s %s: %s%s\n", what, path, strerror(error),
+                error == EBUSY ? " (another program, such as the receiver's menu, may be using the tuner)" : "");
   return 1;
+}
+
+// Interrupted: end the progress line so the shell's prompt starts on a
+// line of its own, and leave with the shell's status for the signal. The
+// descriptors close with the process.
+static void interrupted(int signal) {
+  static const char kLine[] = "\r\033[Kskyscan: interrupted\n";
+  (void)!write(STDERR_FILENO, kLine, sizeof kLine - 1);
+  _exit(128 + signal);
 }
 
 static bool is_satellite_tuner(int tuner) {
@@ -341,6 +354,10 @@ int main(int argc, char **argv) {
     (void)fprintf(stderr, "skyscan: tuner %d is not a satellite tuner\n", o.tuner);
     return 1;
   }
+  struct sigaction on_signal = {};
+  on_signal.sa_handler = interrupted;
+  (void)sigaction(SIGINT, &on_signal, nullptr);
+  (void)sigaction(SIGTERM, &on_signal, nullptr);
   int frontend_fd = open(frontend, O_RDWR);
   if (frontend_fd < 0) return fail("cannot open", frontend);
   int blindscan_fd = open(blindscan, O_RDWR);

@@ -1,8 +1,10 @@
 """skyscan run against the simulated receiver: the carriers it lists, the
 LNB requests it makes, its summary and its exit status."""
 import os
+import signal
 import subprocess
 import tempfile
+import time
 import unittest
 
 SKYSCAN = os.environ["SKYSCAN"]
@@ -104,9 +106,11 @@ class CannotScan(unittest.TestCase):
             ("cable tuner", ["-t", "1"], SATELLITE_TUNER + "tuner 1 DVB-C cable NIM\n",
              "skyscan: tuner 1 is not a satellite tuner\n"),
             ("busy frontend", [], SATELLITE_TUNER + "fault frontend open\n",
-             "skyscan: cannot open /dev/dvb/adapter0/frontend0: Device or resource busy\n"),
+             "skyscan: cannot open /dev/dvb/adapter0/frontend0: Device or resource busy (another program, such as "
+             "the receiver's menu, may be using the tuner)\n"),
             ("blind-scan device", [], SATELLITE_TUNER + "fault open\n",
-             "skyscan: cannot open /dev/blindscan0: Device or resource busy\n"),
+             "skyscan: cannot open /dev/blindscan0: Device or resource busy (another program, such as the "
+             "receiver's menu, may be using the tuner)\n"),
             ("LNB that cannot be set", [], SATELLITE_TUNER + "fault frontend lnb\n",
              "skyscan: the LNB could not be set (FE_SET_VOLTAGE): Input/output error\n"),
         ]
@@ -119,6 +123,18 @@ class CannotScan(unittest.TestCase):
         scan = Scan(["-q"], text=SATELLITE_TUNER + "fault request=1 ret=-22\n")
         self.assertEqual(scan.status, 1)
         self.assertEqual(scan.stderr, "skyscan: the driver refused every search window (request 1 failed 410 times)\n")
+
+    def test_an_interrupted_scan_ends_its_line(self):
+        with tempfile.TemporaryDirectory() as rundir:
+            sat = os.path.join(rundir, "slow.sat")
+            with open(sat, "w") as f:
+                f.write(SATELLITE_TUNER + "wait real\n")
+            scan = subprocess.Popen([SIMRX, "-s", sat, "-d", rundir, SKYSCAN], stdout=subprocess.PIPE,
+                                    stderr=subprocess.PIPE)
+            time.sleep(1)  # within the real 2 s pause before the first search
+            scan.send_signal(signal.SIGINT)
+            _, stderr = scan.communicate(timeout=30)
+        self.assertEqual((scan.returncode, stderr), (130, b"\r\x1b[Kskyscan: interrupted\n"))
 
     def test_command_line_errors_exit_2(self):
         for args in (["-f", "12000-11000"], ["-s", "0-45"], ["-p", "x"], ["-b", "mid"], ["-t", "9"], ["-d", "E"],
