@@ -131,7 +131,11 @@ class CannotScan(unittest.TestCase):
                 f.write(SATELLITE_TUNER + "wait real\n")
             scan = subprocess.Popen([SIMRX, "-s", sat, "-d", rundir, SKYSCAN], stdout=subprocess.PIPE,
                                     stderr=subprocess.PIPE)
-            time.sleep(1)  # within the real 2 s pause before the first search
+            # Once it is in the real 2 s pause before the first search.
+            log = os.path.join(rundir, "requests.log")
+            deadline = time.monotonic() + 30
+            while time.monotonic() < deadline and not (os.path.exists(log) and "sleep 2\n" in open(log).read()):
+                time.sleep(0.05)
             scan.send_signal(signal.SIGINT)
             _, stderr = scan.communicate(timeout=30)
         self.assertEqual((scan.returncode, stderr), (130, b"\r\x1b[Kskyscan: interrupted\n"))
