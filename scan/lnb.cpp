@@ -36,7 +36,7 @@ static uint32_t clamp_if(int64_t khz) {
 
 // The IF windows covering dish [low, high) with oscillator lo.
 static bool band_sweep(const scan_request &r, uint32_t low, uint32_t high, uint32_t lo, bool mirrored,
-                       sweep_spec &s) {
+                       sweep_setup &s) {
   if (low >= high) return false;
   int64_t a = mirrored ? (int64_t{lo} - high) : (int64_t{low} - lo);
   int64_t b = mirrored ? (int64_t{lo} - low) : (int64_t{high} - lo);
@@ -59,14 +59,14 @@ int plan_sweeps(const scan_request &r, planned_sweep out[4]) {
       bool planned = false;
       if (single(r.lnb)) {
         // One band: the request's band words do not apply.
-        planned = band == 0 && band_sweep(r, r.low_khz, r.high_khz, r.lnb.low_khz, inverted(r.lnb, r.high_khz), p.spec);
+        planned = band == 0 && band_sweep(r, r.low_khz, r.high_khz, r.lnb.low_khz, inverted(r.lnb, r.high_khz), p.setup);
       } else if (r.bands[band]) {
         uint32_t low = band == 0 ? r.low_khz : (r.low_khz > r.lnb.switch_khz ? r.low_khz : r.lnb.switch_khz);
         uint32_t high = band == 0 ? (r.high_khz < r.lnb.switch_khz ? r.high_khz : r.lnb.switch_khz) : r.high_khz;
-        planned = band_sweep(r, low, high, band == 0 ? r.lnb.low_khz : r.lnb.high_khz, false, p.spec);
+        planned = band_sweep(r, low, high, band == 0 ? r.lnb.low_khz : r.lnb.high_khz, false, p.setup);
       }
       if (!planned) continue;
-      p.spec.lane = lane;
+      p.setup.lane = lane;
       p.high_band = band == 1 && !single(r.lnb);
       out[count++] = p;
     }
@@ -76,7 +76,7 @@ int plan_sweeps(const scan_request &r, planned_sweep out[4]) {
 
 uint32_t share_budget(const planned_sweep *sweeps, int count, int index, uint32_t used) {
   uint32_t budget = kPlainSearches * static_cast<uint32_t>(count) - used;
-  for (int j = index + 1; j < count; ++j) budget -= sweep_windows(sweeps[j].spec);
+  for (int j = index + 1; j < count; ++j) budget -= sweep_windows(sweeps[j].setup);
   return budget;
 }
 

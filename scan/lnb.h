@@ -36,7 +36,7 @@ struct scan_request {
 void default_range(const lnb_type &lnb, uint32_t *low_khz, uint32_t *high_khz);
 
 struct planned_sweep {
-  sweep_spec spec;
+  sweep_setup setup;
   bool high_band;
 };
 

@@ -186,7 +186,7 @@ static void show_progress(scan_run &run, uint32_t if_khz, bool now) {
   if (!run.progress) return;
   if (!now && seconds_since(run.shown) * 1e9 < kProgressNs) return;
   clock_gettime(CLOCK_MONOTONIC, &run.shown);
-  const sweep_spec &s = run.current->spec;
+  const sweep_setup &s = run.current->setup;
   uint32_t reached = if_khz < s.if_low_khz ? s.if_low_khz : if_khz > s.if_high_khz ? s.if_high_khz : if_khz;
   uint64_t done = run.span_done_khz + (reached - s.if_low_khz);
   double elapsed = seconds_since(run.started);
@@ -283,7 +283,7 @@ static gap_list g_gaps;          // the gaps beside them, searched after the swe
 static const uint32_t kGapTiers[] = {4, 2, 1};
 
 static bool switch_lnb(const options &o, scan_run &run, int frontend_fd, const planned_sweep &p) {
-  lnb_step failed = set_lnb(frontend_fd, p.spec.lane, p.high_band, o.port);
+  lnb_step failed = set_lnb(frontend_fd, p.setup.lane, p.high_band, o.port);
   if (failed != LNB_DONE) {
     if (run.progress) write_all(STDERR_FILENO, "\r\033[K", 4);
     (void)fprintf(stderr, "skyscan: the LNB could not be set (%s): %s\n", lnb_step_name(failed), strerror(errno));
@@ -300,7 +300,7 @@ static int scan(const options &o, int frontend_fd, int blindscan_fd) {
   run.blindscan_fd = blindscan_fd;
   run.progress = !o.quiet && isatty(STDERR_FILENO);
   run.sweeps = plan_sweeps(o.request, sweeps);
-  for (int i = 0; i < run.sweeps; ++i) run.span_total_khz += sweeps[i].spec.if_high_khz - sweeps[i].spec.if_low_khz;
+  for (int i = 0; i < run.sweeps; ++i) run.span_total_khz += sweeps[i].setup.if_high_khz - sweeps[i].setup.if_low_khz;
   clock_gettime(CLOCK_MONOTONIC, &run.started);
   scan_driver driver = {search_window, &run};
   scan_sink sink = {print_carrier, note_progress, &run};
@@ -310,26 +310,26 @@ static int scan(const options &o, int frontend_fd, int blindscan_fd) {
   sleep(kSettleSeconds);
   for (run.sweep = 0; run.sweep < run.sweeps; ++run.sweep) {
     planned_sweep &p = sweeps[run.sweep];
-    p.spec.budget = share_budget(sweeps, run.sweeps, run.sweep, tally.searches);
+    p.setup.budget = share_budget(sweeps, run.sweeps, run.sweep, tally.searches);
     run.current = &p;
     if (!switch_lnb(o, run, frontend_fd, p)) return 1;
-    show_progress(run, p.spec.if_low_khz, true);
-    run_sweep(p.spec, static_cast<uint8_t>(run.sweep), driver, sink, g_book, tally, g_gaps);
-    run.span_done_khz += p.spec.if_high_khz - p.spec.if_low_khz;
+    show_progress(run, p.setup.if_low_khz, true);
+    run_sweep(p.setup, static_cast<uint8_t>(run.sweep), driver, sink, g_book, tally, g_gaps);
+    run.span_done_khz += p.setup.if_high_khz - p.setup.if_low_khz;
   }
   // Then the gaps beside the carriers, the widest of every sweep first.
   run.in_gaps = true;
   for (uint32_t times : kGapTiers) {
     for (run.sweep = 0; run.sweep < run.sweeps; ++run.sweep) {
       planned_sweep &p = sweeps[run.sweep];
-      uint32_t min_khz = p.spec.sr_min / 1000u * times;
+      uint32_t min_khz = p.setup.sr_min / 1000u * times;
       auto index = static_cast<uint8_t>(run.sweep);
       if (!gaps_left(g_gaps, index, min_khz) || tally.searches >= plain_searches(run.sweeps)) continue;
-      p.spec.budget = plain_searches(run.sweeps) - tally.searches;
+      p.setup.budget = plain_searches(run.sweeps) - tally.searches;
       run.current = &p;
       if (!switch_lnb(o, run, frontend_fd, p)) return 1;
-      show_progress(run, p.spec.if_low_khz, true);
-      fill_gaps(p.spec, index, min_khz, driver, sink, g_book, tally, g_gaps);
+      show_progress(run, p.setup.if_low_khz, true);
+      fill_gaps(p.setup, index, min_khz, driver, sink, g_book, tally, g_gaps);
     }
   }
   summary(o, run, tally);

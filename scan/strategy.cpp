@@ -25,7 +25,7 @@ struct carrier_view {
 };
 
 struct sweep_run {
-  const sweep_spec &sweep;
+  const sweep_setup &sweep;
   const scan_driver &driver;
   const scan_sink &sink;
   transponder_list &book;
@@ -33,12 +33,12 @@ struct sweep_run {
   uint32_t used;  // searches of this sweep
 };
 
-int32_t dish_khz(const sweep_spec &sweep, uint32_t if_khz) {
+int32_t dish_khz(const sweep_setup &sweep, uint32_t if_khz) {
   uint32_t khz = sweep.inverted ? sweep.oscillator_khz - if_khz : sweep.oscillator_khz + if_khz;
   return static_cast<int32_t>(khz);
 }
 
-uint32_t sweep_windows(const sweep_spec &sweep) {
+uint32_t sweep_windows(const sweep_setup &sweep) {
   if (sweep.if_high_khz <= sweep.if_low_khz) return 0;
   return (sweep.if_high_khz - sweep.if_low_khz + kWindowKHz - 1) / kWindowKHz;
 }
@@ -220,7 +220,7 @@ static void fill_gap(sweep_run &run, const gap &whole, uint32_t resume) {
   }
 }
 
-void run_sweep(const sweep_spec &sweep, uint8_t index, const scan_driver &driver, const scan_sink &sink,
+void run_sweep(const sweep_setup &sweep, uint8_t index, const scan_driver &driver, const scan_sink &sink,
                transponder_list &book, scan_tally &tally, gap_list &gaps) {
   sweep_run run = {sweep, driver, sink, book, tally, 0};
   uint32_t known_to = sweep.if_low_khz;  // everything below is accounted for
@@ -264,7 +264,7 @@ bool gaps_left(const gap_list &gaps, uint8_t index, uint32_t min_khz) {
   return false;
 }
 
-void fill_gaps(const sweep_spec &sweep, uint8_t index, uint32_t min_khz, const scan_driver &driver,
+void fill_gaps(const sweep_setup &sweep, uint8_t index, uint32_t min_khz, const scan_driver &driver,
                const scan_sink &sink, transponder_list &book, scan_tally &tally, gap_list &gaps) {
   sweep_run run = {sweep, driver, sink, book, tally, 0};
   for (;;) {

@@ -46,7 +46,7 @@ struct scan_driver {
 
 // One sweep: an IF range in kHz, the symbol rates sought, and how a found
 // IF becomes a frequency at the dish.
-struct sweep_spec {
+struct sweep_setup {
   uint32_t if_low_khz, if_high_khz;  // windows start in [low, high)
   uint32_t sr_min, sr_max;           // symbols per second
   uint8_t lane;                      // 0 horizontal, 1 vertical
@@ -86,19 +86,19 @@ struct scan_tally {
 };
 
 // Searches a sweep needs at one window per 10 MHz.
-uint32_t sweep_windows(const sweep_spec &sweep);
+uint32_t sweep_windows(const sweep_setup &sweep);
 
 // The frequency at the dish of a found IF, in kHz.
-int32_t dish_khz(const sweep_spec &sweep, uint32_t if_khz);
+int32_t dish_khz(const sweep_setup &sweep, uint32_t if_khz);
 
 // Steps through one sweep, noting its gaps in `gaps` under `index`. `book`
 // holds every carrier listed so far, over all sweeps.
-void run_sweep(const sweep_spec &sweep, uint8_t index, const scan_driver &driver, const scan_sink &sink,
+void run_sweep(const sweep_setup &sweep, uint8_t index, const scan_driver &driver, const scan_sink &sink,
                transponder_list &book, scan_tally &tally, gap_list &gaps);
 
 // Gaps of sweep `index` at least `min_khz` wide not yet searched.
 bool gaps_left(const gap_list &gaps, uint8_t index, uint32_t min_khz);
 
 // Searches them, widest first, within the sweep's budget.
-void fill_gaps(const sweep_spec &sweep, uint8_t index, uint32_t min_khz, const scan_driver &driver,
+void fill_gaps(const sweep_setup &sweep, uint8_t index, uint32_t min_khz, const scan_driver &driver,
                const scan_sink &sink, transponder_list &book, scan_tally &tally, gap_list &gaps);

@@ -78,14 +78,14 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
   book = {};
   gaps = {};
   for (int i = 0; i < count; ++i) {
-    sweeps[i].spec.budget = share_budget(sweeps, count, i, tally.searches);
-    run_sweep(sweeps[i].spec, static_cast<uint8_t>(i), driver, sink, book, tally, gaps);
+    sweeps[i].setup.budget = share_budget(sweeps, count, i, tally.searches);
+    run_sweep(sweeps[i].setup, static_cast<uint8_t>(i), driver, sink, book, tally, gaps);
   }
   for (uint32_t times : {4u, 2u, 1u})
     for (int i = 0; i < count; ++i) {
       if (tally.searches >= plain_searches(count)) break;
-      sweeps[i].spec.budget = plain_searches(count) - tally.searches;
-      fill_gaps(sweeps[i].spec, static_cast<uint8_t>(i), 2000 * times, driver, sink, book, tally, gaps);
+      sweeps[i].setup.budget = plain_searches(count) - tally.searches;
+      fill_gaps(sweeps[i].setup, static_cast<uint8_t>(i), 2000 * times, driver, sink, book, tally, gaps);
     }
   if (tally.searches > plain_searches(count) || l.count != tally.found || l.count != static_cast<uint32_t>(book.count))
     __builtin_trap();

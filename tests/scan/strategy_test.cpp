@@ -70,7 +70,7 @@ outcome scan(fake_demodulator &d, uint32_t low = 950000, uint32_t high = 1950000
   book = {};
   gaps = {};
   outcome o = {};
-  sweep_spec s = {low, high, 2000000, 45000000, 0, kUniversalLnb.low_khz, false, budget};
+  sweep_setup s = {low, high, 2000000, 45000000, 0, kUniversalLnb.low_khz, false, budget};
   scan_driver driver = {fake_demodulator::search, &d};
   scan_sink sink = {[](void *c, const blindscan_result &r, int32_t, uint8_t) {
                       static_cast<outcome *>(c)->listed.push_back(r.frequency / 1000);
@@ -217,21 +217,21 @@ TEST(Sweeps, UniversalLnbScansTheBandOverlapOnce) {
   planned_sweep p[4];
   ASSERT_EQ(plan_sweeps(r, p), 4);
   // Horizontal low, horizontal high, vertical low, vertical high.
-  EXPECT_EQ(p[0].spec.lane, 0);
+  EXPECT_EQ(p[0].setup.lane, 0);
   EXPECT_FALSE(p[0].high_band);
-  EXPECT_EQ(p[0].spec.if_low_khz, 950000u);
-  EXPECT_EQ(p[0].spec.if_high_khz, 1950000u);  // 11700 MHz, where the high band takes over
+  EXPECT_EQ(p[0].setup.if_low_khz, 950000u);
+  EXPECT_EQ(p[0].setup.if_high_khz, 1950000u);  // 11700 MHz, where the high band takes over
   EXPECT_TRUE(p[1].high_band);
-  EXPECT_EQ(p[1].spec.if_low_khz, 1100000u);
-  EXPECT_EQ(p[1].spec.if_high_khz, 2150000u);
-  EXPECT_EQ(p[3].spec.lane, 1);
-  EXPECT_EQ(sweep_windows(p[0].spec) + sweep_windows(p[1].spec), 205u);
+  EXPECT_EQ(p[1].setup.if_low_khz, 1100000u);
+  EXPECT_EQ(p[1].setup.if_high_khz, 2150000u);
+  EXPECT_EQ(p[3].setup.lane, 1);
+  EXPECT_EQ(sweep_windows(p[0].setup) + sweep_windows(p[1].setup), 205u);
 
   r.lanes[0] = false;
   r.bands[1] = false;
   r.low_khz = 11000000;
   ASSERT_EQ(plan_sweeps(r, p), 1);
-  EXPECT_EQ(p[0].spec.if_low_khz, 1250000u);
+  EXPECT_EQ(p[0].setup.if_low_khz, 1250000u);
 }
 
 TEST(Sweeps, SingleOscillatorLnbHasOneBandAndMirrorsTheCBand) {
@@ -241,14 +241,14 @@ TEST(Sweeps, SingleOscillatorLnbHasOneBandAndMirrorsTheCBand) {
   EXPECT_EQ(r.high_khz, 4200000u);
   planned_sweep p[4];
   ASSERT_EQ(plan_sweeps(r, p), 1);
-  EXPECT_TRUE(p[0].spec.inverted);
-  EXPECT_EQ(dish_khz(p[0].spec, 1000000), 4150000);
+  EXPECT_TRUE(p[0].setup.inverted);
+  EXPECT_EQ(dish_khz(p[0].setup, 1000000), 4150000);
 
   r.lnb = {10750000, 0, 0};
   default_range(r.lnb, &r.low_khz, &r.high_khz);
   ASSERT_EQ(plan_sweeps(r, p), 1);
-  EXPECT_FALSE(p[0].spec.inverted);
-  EXPECT_EQ(dish_khz(p[0].spec, 1000000), 11750000);
+  EXPECT_FALSE(p[0].setup.inverted);
+  EXPECT_EQ(dish_khz(p[0].setup, 1000000), 11750000);
 }
 
 TEST(Sweeps, SpareSearchesGoToEarlierSweepsWithoutStarvingLaterOnes) {
