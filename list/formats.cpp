@@ -2,68 +2,8 @@
 // stays unknown: the DVBv5 file leaves its key out, JSON gives null.
 #include "formats.h"
 
-// DVBv5 value names, by the same rows as the line's word tables.
-static const char *const kDvbv5Systems[] = {
-    "UNDEFINED",     // 0
-    "DVBC/ANNEX_A",  // 1
-    "DVBC/ANNEX_B",  // 2
-    "DVBT",          // 3
-    "DSS",           // 4
-    "DVBS",          // 5
-    "DVBS2",         // 6
-    "DVBH",          // 7
-    "ISDBT",         // 8
-    "ISDBS",         // 9
-    "ISDBC",         // 10
-    "ATSC",          // 11
-    "ATSCMH",        // 12
-    "DTMB",          // 13
-    "CMMB",          // 14
-    "DAB",           // 15
-    "DVBT2",         // 16
-    "TURBO",         // 17
-    "DVBC/ANNEX_C",  // 18
-};
-static_assert(sizeof kDvbv5Systems / sizeof kDvbv5Systems[0] == 19);
-
-static const char *const kDvbv5Inversions[] = {"OFF", "ON", "AUTO"};
-static const char *const kDvbv5Pilots[] = {"ON", "OFF", "AUTO"};
-static const char *const kDvbv5Coderates[] = {
-    "NONE",  // 0
-    "1/2",   // 1
-    "2/3",   // 2
-    "3/4",   // 3
-    "4/5",   // 4
-    "5/6",   // 5
-    "6/7",   // 6
-    "7/8",   // 7
-    "8/9",   // 8
-    "AUTO",  // 9
-    "3/5",   // 10
-    "9/10",  // 11
-    "2/5",   // 12
-};
-static_assert(sizeof kDvbv5Coderates / sizeof kDvbv5Coderates[0] == 13);
-
-static const char *const kDvbv5Modulations[] = {
-    "QPSK",      // 0
-    "QAM/16",    // 1
-    "QAM/32",    // 2
-    "QAM/64",    // 3
-    "QAM/128",   // 4
-    "QAM/256",   // 5
-    "QAM/AUTO",  // 6
-    "VSB/8",     // 7
-    "VSB/16",    // 8
-    "PSK/8",     // 9
-    "APSK/16",   // 10
-    "APSK/32",   // 11
-    "DQPSK",     // 12
-    "QAM/4_NR",  // 13
-};
-static_assert(sizeof kDvbv5Modulations / sizeof kDvbv5Modulations[0] == 14);
-
-static const char *const kDvbv5Rolloffs[] = {"35", "20", "25", "AUTO"};
+#include "compare.h"
+#include "dvbv5_words.h"
 
 struct dvbv5_key {
   const char *key;
@@ -93,8 +33,27 @@ static constexpr dvbv5_key kDvbv5System = key("DELIVERY_SYSTEM", F_SYSTEM, kDvbv
 
 // The block's name identifies the transponder, "[11494 H 27500]" (MHz,
 // polarisation, ksym/s): converters to other channel formats need a name.
+struct writing {
+  FILE *out;
+  const list_source &source;
+};
+
+// A compared entry's status as a comment before its block: "# changed:
+// symbol_rate modulation", "# neighbour: Hotbird-13.0E".
+static void dvbv5_status(FILE *out, const list_entry &t, const list_source &source) {
+  if (t.status == STATUS_NONE) return;
+  fprintf(out, "# %s", status_word(t.status));
+  for (int c = 0; c < kChangeKinds; ++c)
+    if ((t.changes >> c & 1) != 0) fprintf(out, "%s %s", (t.changes & ((1 << c) - 1)) == 0 ? ":" : "", change_word(c));
+  if (t.status == STATUS_NEIGHBOUR && t.source < 32 && source.neighbours[t.source] != nullptr)
+    fprintf(out, ": %s", source.neighbours[t.source]);
+  fputc('\n', out);
+}
+
 static void dvbv5_entry(const list_entry &t, void *context) {
-  FILE *out = static_cast<FILE *>(context);
+  auto &w = *static_cast<writing *>(context);
+  FILE *out = w.out;
+  dvbv5_status(out, t, w.source);
   fprintf(out, "[%d%s%s %d]\n", static_cast<int>(entry_mhz(t)), t.lane == kUnknownLane ? "" : " ",
           t.lane == kUnknownLane ? "" : t.lane == 0 ? "H" : "V", static_cast<int>(entry_ksym(t)));
   const char *system = dvbv5_value(kDvbv5System, t);
@@ -109,8 +68,9 @@ static void dvbv5_entry(const list_entry &t, void *context) {
   fputs("\n", out);
 }
 
-void write_dvbv5(const transponder_list &list, const list_source &, FILE *out) {
-  each_by_frequency(list, dvbv5_entry, out);
+void write_dvbv5(const transponder_list &list, const list_source &source, FILE *out) {
+  writing w = {out, source};
+  each_by_frequency(list, dvbv5_entry, &w);
 }
 
 // ---- JSON Lines -------------------------------------------------------------
@@ -122,21 +82,54 @@ static void json_word(FILE *out, const char *key, const char *word) {
     fprintf(out, ",\"%s\":\"%s\"", key, word);
 }
 
+// A file name as a JSON string: quotes, backslashes and control characters
+// escaped.
+static void json_string(FILE *out, const char *text) {
+  fputc('"', out);
+  for (const unsigned char *s = reinterpret_cast<const unsigned char *>(text); *s != '\0'; ++s) {
+    if (*s == '"' || *s == '\\')
+      fprintf(out, "\\%c", *s);
+    else if (*s < 0x20)
+      fprintf(out, "\\u%04x", *s);
+    else
+      fputc(*s, out);
+  }
+  fputc('"', out);
+}
+
+// Compared entries: "status", "changes" (the fields that differ) and, for
+// a neighbour's carrier, "source" (its list's file name).
+static void json_status(FILE *out, const list_entry &t, const list_source &source) {
+  fprintf(out, ",\"status\":\"%s\",\"changes\":[", status_word(t.status));
+  for (int c = 0, n = 0; c < kChangeKinds; ++c)
+    if ((t.changes >> c & 1) != 0) fprintf(out, "%s\"%s\"", n++ > 0 ? "," : "", change_word(c));
+  fputc(']', out);
+  if (t.status == STATUS_NEIGHBOUR && t.source < 32 && source.neighbours[t.source] != nullptr) {
+    fputs(",\"source\":", out);
+    json_string(out, source.neighbours[t.source]);
+  }
+}
+
 // One object per line, keys in this order, every key present.
 static void jsonl_entry(const list_entry &t, void *context) {
   static const char *const kKeys[] = {"delivery_system", "inversion", "pilot", "fec", "modulation", "rolloff"};
   static_assert(sizeof kKeys / sizeof kKeys[0] == kWordFields);
-  FILE *out = static_cast<FILE *>(context);
+  auto &w = *static_cast<writing *>(context);
+  FILE *out = w.out;
   fprintf(out, "{\"frequency\":%d", static_cast<int>(entry_khz(t)));
   json_word(out, "polarization", t.lane == kUnknownLane ? nullptr : lane_word(t.lane));
   fprintf(out, ",\"symbol_rate\":%lld", static_cast<long long>(entry_symbol_rate(t)));
   for (int f = 0; f < kWordFields; ++f)
     json_word(out, kKeys[f], t.words[f] == kUnknown ? nullptr : hit_word(f, t.words[f]));
-  fprintf(out, ",\"hits\":%u,\"spread_khz\":%d}\n", static_cast<unsigned>(t.hits),
+  // A missing carrier was not heard at all.
+  fprintf(out, ",\"hits\":%u,\"spread_khz\":%d", t.status == STATUS_MISSING ? 0u : static_cast<unsigned>(t.hits),
           static_cast<int>(t.high_khz - t.low_khz));
+  if (w.source.compared) json_status(out, t, w.source);
+  fputs("}\n", out);
 }
 
-void write_jsonl(const transponder_list &list, const list_source &, FILE *out) {
-  each_by_frequency(list, jsonl_entry, out);
+void write_jsonl(const transponder_list &list, const list_source &source, FILE *out) {
+  writing w = {out, source};
+  each_by_frequency(list, jsonl_entry, &w);
 }
 

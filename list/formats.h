@@ -11,6 +11,8 @@
 struct list_source {
   char name[128];  // a title given, or the scan's file name
   char date[16];   // YYYY-MM-DD, or empty
+  bool compared;   // entries carry statuses against known lists
+  const char *neighbours[32];  // a neighbour entry's source, by its number
 };
 
 void write_dvbv5(const transponder_list &list, const list_source &source, FILE *out);

@@ -19,6 +19,8 @@ struct hit {
   uint8_t words[kWordFields];  // table rows, or kUnknown
   int32_t khz;
   int32_t symbol_rate;
+  uint8_t source;  // the file of a known list's entry
+  uint8_t status;  // entry_status of an entry it starts (compare.h)
 };
 
 // Why a line is not a result line, and where.

@@ -8,6 +8,7 @@
 // labels left out, and their tooltips stay.
 #include <cstring>
 
+#include "compare.h"
 #include "formats.h"
 
 constexpr int32_t kBandLowKHz = 10700000, kBandHighKHz = 12750000, kBandSwitchKHz = 11700000;
@@ -224,16 +225,49 @@ static void draw_lane(FILE *out, const page &p, int lane) {
           y + kStripHeight / 2 + 5, kLaneNames[lane]);
 }
 
+// How a compared entry is drawn: a new carrier stands out, a changed one is
+// outlined, a neighbour's is muted, a missing one a ghost outline. Fills go
+// in the strip's stretched units; outlines are drawn over it in page
+// pixels, so a narrow carrier's outline stays a line.
+struct status_style {
+  const char *label;
+  const char *paint;    // the fill's attributes after its colour
+  bool own_fill;        // filled with the class colour
+  const char *outline;  // stroke attributes, or nullptr
+};
+static const status_style kStatusStyles[] = {
+    {"", "fill-opacity=\"0.8\"", true, nullptr},           // none
+    {"unchanged", "fill-opacity=\"0.8\"", true, nullptr},  // unchanged
+    {"changed", "fill-opacity=\"0.8\"", true, "stroke=\"#222\" stroke-width=\"1.5\""},
+    {"new", "fill-opacity=\"1\"", true, "stroke=\"#d00000\" stroke-width=\"2.5\""},
+    {"neighbour", "fill=\"#9c9c9c\" fill-opacity=\"0.3\"", false, nullptr},
+    {"missing", "fill=\"none\"", false, "stroke=\"#555\" stroke-width=\"1.2\" stroke-dasharray=\"4 3\""},
+};
+
+// The outline of a compared entry, in page pixels over its strip.
+static void draw_outline(FILE *out, const page &p, const list_entry &t) {
+  const status_style &style = kStatusStyles[t.status < kStatuses ? t.status : 0];
+  if (style.outline == nullptr) return;
+  double band = band_khz(t), left = p.pixel(entry_khz(t) - band / 2), right = p.pixel(entry_khz(t) + band / 2);
+  if (right - left < 3) left -= 1.5, right += 1.5;
+  int top = p.lane_top(t.lane);
+  fprintf(out, "<rect x=\"%.1f\" y=\"%.1f\" width=\"%.1f\" height=\"%.1f\" fill=\"none\" %s/>\n", left,
+          top + kStripHeight * 0.1, right - left, kStripHeight * 0.8, style.outline);
+}
+static_assert(sizeof kStatusStyles / sizeof kStatusStyles[0] == kStatuses);
+
 static void draw_carrier(FILE *out, const list_entry &t) {
   double band = band_khz(t);
+  const status_style &style = kStatusStyles[t.status < kStatuses ? t.status : 0];
   // In the strip's own units: kHz across, one unit down.
-  fprintf(out,
-          "<rect x=\"%.0f\" y=\"0.1\" width=\"%.0f\" height=\"0.8\" fill=\"%s\" fill-opacity=\"0.8\">"
-          "<title>%d kHz %s %lld sym/s",
-          entry_khz(t) - band / 2, band >= 1 ? band : 1, kClasses[class_of(t)].colour, static_cast<int>(entry_khz(t)),
-          lane_word(t.lane), static_cast<long long>(entry_symbol_rate(t)));
+  fprintf(out, "<rect x=\"%.0f\" y=\"0.1\" width=\"%.0f\" height=\"0.8\" ", entry_khz(t) - band / 2,
+          band >= 1 ? band : 1);
+  if (style.own_fill) fprintf(out, "fill=\"%s\" ", kClasses[class_of(t)].colour);
+  fprintf(out, "%s><title>%d kHz %s %lld sym/s", style.paint,
+          static_cast<int>(entry_khz(t)), lane_word(t.lane), static_cast<long long>(entry_symbol_rate(t)));
   for (int f = 0; f < kWordFields; ++f) fprintf(out, " %s", hit_word(f, t.words[f]));
-  fprintf(out, ", %u hits</title></rect>\n", static_cast<unsigned>(t.hits));
+  if (t.status != STATUS_NONE) fprintf(out, ", %s", style.label);
+  fprintf(out, ", %u hits</title></rect>\n", t.status == STATUS_MISSING ? 0u : static_cast<unsigned>(t.hits));
 }
 
 // The symbol rate in Msym/s with no trailing zeros: "27.5", "2.222", "45".
@@ -257,10 +291,17 @@ static void draw_label(FILE *out, const page &p, const list_entry &t, double x) 
           x + kLabelFont / 3.0, strip_bottom + kLeaderHeight, kLabelFont, mhz, msym);
 }
 
+// Entries in the band by status.
+static void count_statuses(const transponder_list &list, int counts[kStatuses]) {
+  for (int i = 0; i < list.count; ++i)
+    if (in_band(list.entries[i]) && list.entries[i].status < kStatuses) counts[list.entries[i].status]++;
+}
+
 static void draw_legend(FILE *out, const transponder_list &list, int y) {
   bool present[kClassCount] = {};
   for (int i = 0; i < list.count; ++i)
-    if (in_band(list.entries[i])) present[class_of(list.entries[i])] = true;
+    if (in_band(list.entries[i]) && kStatusStyles[list.entries[i].status].own_fill)
+      present[class_of(list.entries[i])] = true;
   int x = kPlotLeft;
   for (int c = 0; c < kClassCount; ++c) {
     if (!present[c]) continue;
@@ -269,6 +310,18 @@ static void draw_legend(FILE *out, const transponder_list &list, int y) {
             "<text x=\"%d\" y=\"%d\" font-size=\"13\">%s</text>\n",
             x, y, kClasses[c].colour, x + 20, y + 12, kClasses[c].label);
     x += 180;
+  }
+  int counts[kStatuses] = {};
+  count_statuses(list, counts);
+  for (int s = STATUS_CHANGED; s < kStatuses; ++s) {
+    if (counts[s] == 0) continue;
+    const status_style &style = kStatusStyles[s];
+    fprintf(out,
+            "<rect x=\"%d\" y=\"%d\" width=\"28\" height=\"14\" %s %s %s/>"
+            "<text x=\"%d\" y=\"%d\" font-size=\"13\">%s</text>\n",
+            x, y, style.own_fill ? "fill=\"#4e79a7\"" : "", style.paint, style.outline ? style.outline : "", x + 34,
+            y + 12, style.label);
+    x += 130;
   }
 }
 
@@ -320,6 +373,12 @@ void write_svg(const transponder_list &list, const list_source &source, FILE *ou
   if (drawn < list.count)
     fprintf(out, "; %d more outside %d-%d MHz, not drawn", list.count - drawn, kBandLowKHz / 1000, kBandHighKHz / 1000);
   if (left_out > 0) fprintf(out, "; %d narrow carriers unlabelled", left_out);
+  if (source.compared) {
+    int counts[kStatuses] = {};
+    count_statuses(list, counts);
+    for (int s = STATUS_UNCHANGED; s < kStatuses; ++s)
+      fprintf(out, "%s %d %s", s == STATUS_UNCHANGED ? ";" : ",", counts[s], kStatusStyles[s].label);
+  }
   fputs("</text>\n", out);
   for (int lane = 0; lane < p.lanes; ++lane) draw_lane(out, p, lane);
   draw_axis(out, p);
@@ -333,6 +392,8 @@ void write_svg(const transponder_list &list, const list_source &source, FILE *ou
     for (int i = first; i < end; ++i)
       if (in_band(list.entries[i])) draw_carrier(out, list.entries[i]);
     fputs("</svg>\n", out);
+    for (int i = first; i < end; ++i)
+      if (in_band(list.entries[i])) draw_outline(out, p, list.entries[i]);
     for (int i = first; i < end; ++i)
       if (g_labelled[i]) draw_label(out, p, list.entries[i], g_label_x[i]);
   }

@@ -111,11 +111,18 @@ bool add_hit(transponder_list &list, const hit &h) {
     reorder(list, found);
     return true;
   }
+  return insert_hit(list, h);
+}
+
+bool insert_hit(transponder_list &list, const hit &h) {
+  int at = position(list, h);
   if (list.count >= kMaxTransponders) return false;
   memmove(&list.entries[at + 1], &list.entries[at], sizeof(list_entry) * static_cast<size_t>(list.count - at));
   list_entry &t = list.entries[at];
   t = {};
   t.lane = h.lane;
+  t.source = h.source;
+  t.status = h.status;
   memset(t.words, kUnknown, sizeof t.words);
   t.low_khz = t.high_khz = h.khz;
   merge(t, h);

@@ -12,6 +12,9 @@ constexpr int kMaxTransponders = 2048;
 struct list_entry {
   uint8_t lane;
   uint8_t words[kWordFields];  // of the first hit that knew each
+  uint8_t source;              // of the first hit: a known list's file
+  uint8_t status;              // against known lists (compare.h), 0 without
+  uint8_t changes;             // of a changed entry, change_bit flags
   uint32_t hits;
   int32_t low_khz, high_khz;   // the hits' extremes
   int64_t sum_khz, sum_symbol_rate;
@@ -25,6 +28,8 @@ struct transponder_list {
 // Adds a hit to its carrier's entry, or a new entry; false when the list
 // is full and the hit belongs to no entry.
 bool add_hit(transponder_list &list, const hit &h);
+// A new entry of the hit alone, whatever is near it.
+bool insert_hit(transponder_list &list, const hit &h);
 
 // The entry's frequency (kHz) and symbol rate (whole 1000s): hit means. The
 // rate in 64 bits: a mean near 2^31 symbols/s rounds up past a 32-bit int.

@@ -12,7 +12,7 @@ work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 status=0
 printf '%-20s %12s %14s %s\n' target exec/s executions result
-for target in nim_sockets result_line settings guide_crc skylist strategy; do
+for target in nim_sockets result_line settings guide_crc skylist known strategy; do
   mkdir -p "$work/$target"
   cp "$here/corpus/$target/"* "$work/$target/"
   if (cd "$work" && "$build/tests/fuzz/fuzz_$target" -max_total_time="$seconds" -print_final_stats=1 \

@@ -1,0 +1,66 @@
+// DVBv5 channel files' value names, by the same rows as the result line's
+// word tables: skylist writes them and reads them back from known lists.
+#pragma once
+
+inline constexpr const char *const kDvbv5Systems[] = {
+    "UNDEFINED",     // 0
+    "DVBC/ANNEX_A",  // 1
+    "DVBC/ANNEX_B",  // 2
+    "DVBT",          // 3
+    "DSS",           // 4
+    "DVBS",          // 5
+    "DVBS2",         // 6
+    "DVBH",          // 7
+    "ISDBT",         // 8
+    "ISDBS",         // 9
+    "ISDBC",         // 10
+    "ATSC",          // 11
+    "ATSCMH",        // 12
+    "DTMB",          // 13
+    "CMMB",          // 14
+    "DAB",           // 15
+    "DVBT2",         // 16
+    "TURBO",         // 17
+    "DVBC/ANNEX_C",  // 18
+};
+static_assert(sizeof kDvbv5Systems / sizeof kDvbv5Systems[0] == 19);
+
+inline constexpr const char *const kDvbv5Inversions[] = {"OFF", "ON", "AUTO"};
+inline constexpr const char *const kDvbv5Pilots[] = {"ON", "OFF", "AUTO"};
+inline constexpr const char *const kDvbv5Coderates[] = {
+    "NONE",  // 0
+    "1/2",   // 1
+    "2/3",   // 2
+    "3/4",   // 3
+    "4/5",   // 4
+    "5/6",   // 5
+    "6/7",   // 6
+    "7/8",   // 7
+    "8/9",   // 8
+    "AUTO",  // 9
+    "3/5",   // 10
+    "9/10",  // 11
+    "2/5",   // 12
+};
+static_assert(sizeof kDvbv5Coderates / sizeof kDvbv5Coderates[0] == 13);
+
+inline constexpr const char *const kDvbv5Modulations[] = {
+    "QPSK",      // 0
+    "QAM/16",    // 1
+    "QAM/32",    // 2
+    "QAM/64",    // 3
+    "QAM/128",   // 4
+    "QAM/256",   // 5
+    "QAM/AUTO",  // 6
+    "VSB/8",     // 7
+    "VSB/16",    // 8
+    "PSK/8",     // 9
+    "APSK/16",   // 10
+    "APSK/32",   // 11
+    "DQPSK",     // 12
+    "QAM/4_NR",  // 13
+};
+static_assert(sizeof kDvbv5Modulations / sizeof kDvbv5Modulations[0] == 14);
+
+inline constexpr const char *const kDvbv5Rolloffs[] = {"35", "20", "25", "AUTO"};
+
