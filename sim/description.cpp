@@ -134,6 +134,7 @@ static bool parse_transponder(const line_reader &r, receiver &rx) {
   tp.polarisation = r.fields[2][0];
   tp.at_mhz = -1;
   tp.port = g_reading_port;
+  tp.neighbour = -1;
   tp.words[W_SYMBOL_RATE] = static_cast<uint32_t>(sr);
   if (!parse_word(r.fields[4], kSystems, &tp.words[W_SYSTEM]) ||
       !parse_word(r.fields[5], kModulations, &tp.words[W_MODULATION]) ||
@@ -159,6 +160,7 @@ static bool parse_result(const line_reader &r, receiver &rx) {
   tp = {};
   tp.at_mhz = static_cast<int32_t>(mhz);
   tp.port = g_reading_port;
+  tp.neighbour = -1;
   for (int i = 0; i < 8; ++i) {
     int64_t v = 0;
     if (!parse_number(r.fields[2 + i], &v)) return false;
@@ -229,6 +231,7 @@ static bool table_transponder(const table_entry &e, receiver &rx) {
   tp.polarisation = static_cast<char>(polarisation);
   tp.at_mhz = -1;
   tp.port = g_reading_port;
+  tp.neighbour = -1;
   tp.words[W_SYMBOL_RATE] = static_cast<uint32_t>(sr);
   uint32_t *w = tp.words;
   if (!table_value(e.system, kTableSystems, 5, &w[W_SYSTEM])) return false;
@@ -343,6 +346,14 @@ static bool parse_line(char *raw, const char *path, receiver &rx, char *error, s
   if (strcmp(key, "lnb") == 0) return r.count == 3 && parse_lnb(r.fields[1], r.fields[2], rx);
   if (strcmp(key, "tp") == 0) return parse_transponder(r, rx);
   if (strcmp(key, "satellite") == 0) return parse_satellite(r, path, rx, error, error_size);
+  if (strcmp(key, "neighbour") == 0) {
+    // A neighbouring satellite's table: its carriers, marked as its.
+    int first = rx.tp_count;
+    if (rx.neighbour_count >= 100 || !parse_satellite(r, path, rx, error, error_size)) return false;
+    for (int i = first; i < rx.tp_count; ++i) rx.tps[i].neighbour = static_cast<int8_t>(rx.neighbour_count);
+    rx.neighbour_count++;
+    return true;
+  }
   if (strcmp(key, "result") == 0) return parse_result(r, rx);
   if (strcmp(key, "port") == 0) {
     if (r.count != 2 || strlen(r.fields[1]) != 1 || r.fields[1][0] < 'A' || r.fields[1][0] > 'D') return false;
@@ -381,7 +392,24 @@ static uint32_t distance_khz(uint32_t a, uint32_t b) { return a > b ? a - b : b 
 // the least, its symbol rate: neighbours may share their roll-off skirts, as
 // real ones spaced 36 MHz apart at 27.5 Msym/s do. Entries a universal LNB
 // cannot deliver go too.
+// The satellite's own entries first, its neighbours' after them, each in
+// the order read: a neighbour's carrier is weighed against every own one.
+static void own_carriers_first(receiver &rx) {
+  static transponder sorted[kMaxTransponders];
+  int n = 0;
+  for (int pass = 0; pass < 2; ++pass)
+    for (int i = 0; i < rx.tp_count; ++i)
+      if ((rx.tps[i].neighbour >= 0) == (pass == 1)) sorted[n++] = rx.tps[i];
+  memcpy(rx.tps, sorted, sizeof(transponder) * static_cast<size_t>(n));
+}
+
+// A neighbouring satellite's carrier reaches the dish some 20 dB or more
+// below the satellite's own, off the main lobe: under an own carrier it is
+// buried, and only in the gaps between own carriers can a demodulator lock
+// it. So it is in view only where its symbol-rate band overlaps no own
+// carrier's on its polarisation; elsewhere it is noted as lying under one.
 static void keep_distinct_carriers(receiver &rx) {
+  own_carriers_first(rx);
   int kept = 0;
   for (int i = 0; i < rx.tp_count; ++i) {
     const transponder &tp = rx.tps[i];
@@ -395,7 +423,8 @@ static void keep_distinct_carriers(receiver &rx) {
       if (other.at_mhz >= 0 || other.polarisation != tp.polarisation || other.port != tp.port) continue;
       uint64_t apart_hz = static_cast<uint64_t>(distance_khz(other.downlink_khz, tp.downlink_khz)) * 1000u;
       if (2 * apart_hz >= static_cast<uint64_t>(other.words[W_SYMBOL_RATE]) + tp.words[W_SYMBOL_RATE]) continue;
-      add_note(rx, NOTE_SAME_CARRIER, tp, other.downlink_khz);
+      bool under = tp.neighbour >= 0 && other.neighbour < 0;
+      add_note(rx, under ? NOTE_UNDER_OWN_CARRIER : NOTE_SAME_CARRIER, tp, other.downlink_khz);
       keep = false;
     }
     if (keep) rx.tps[kept++] = tp;
@@ -573,13 +602,16 @@ void write_carriers(const receiver &rx, FILE *out) {
     fprintf(out, "carrier %u %c %u %u %s", tp.downlink_khz, tp.polarisation, tp.words[W_SYMBOL_RATE],
             tp.bandwidth_hz, high_band(tp) ? "high" : "low");
     if (rx.diseqc_switch) fprintf(out, " port=%c", 'A' + tp.port);
+    if (tp.neighbour >= 0) fprintf(out, " neighbour=%d", tp.neighbour);
     fputc('\n', out);
   }
   for (int i = 0; i < rx.note_count; ++i) {
     const note &n = rx.notes[i];
     if (n.kind == NOTE_OUT_OF_VIEW)
       fprintf(out, "out-of-view %u %c %u\n", n.khz, n.polarisation, n.symbol_rate);
-    else
+    else if (n.kind == NOTE_SAME_CARRIER)
       fprintf(out, "same-carrier %u %c %u kept=%u\n", n.khz, n.polarisation, n.symbol_rate, n.kept_khz);
+    else
+      fprintf(out, "under-own-carrier %u %c %u under=%u\n", n.khz, n.polarisation, n.symbol_rate, n.kept_khz);
   }
 }

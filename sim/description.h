@@ -32,6 +32,7 @@ struct transponder {
   int32_t offset_hz;      // fixed error of the driver's frequency measurement
   int32_t at_mhz;         // scripted result: the step it answers, else -1
   uint8_t port;           // DiSEqC port the dish behind it hangs on (0 = A)
+  int8_t neighbour;       // a neighbouring satellite's carrier: its "neighbour" line, from 0; else -1
 };
 
 // Which carrier a search locks when more than one is in reach.
@@ -65,14 +66,14 @@ inline constexpr request_cost kRequestCosts[kCostKinds] = {
 };
 
 // Why an entry of the description is not a carrier of its own.
-enum note_kind { NOTE_OUT_OF_VIEW, NOTE_SAME_CARRIER };
+enum note_kind { NOTE_OUT_OF_VIEW, NOTE_SAME_CARRIER, NOTE_UNDER_OWN_CARRIER };
 
 struct note {
   note_kind kind;
   uint32_t khz;       // the entry
   char polarisation;  // 'H' or 'V'
   uint32_t symbol_rate;
-  uint32_t kept_khz;  // NOTE_SAME_CARRIER: the carrier it belongs to
+  uint32_t kept_khz;  // the carrier it belongs to, or lies under
 };
 
 struct fault {
@@ -98,6 +99,7 @@ struct receiver {
   bool wide_reach;      // the tuner sees a carrier once its band touches the window
   transponder tps[kMaxTransponders];
   int tp_count;
+  int neighbour_count;  // "neighbour" lines read
   note notes[kMaxNotes];
   int note_count;
   uint32_t seed;  // of the measurement jitter
