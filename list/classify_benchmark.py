@@ -7,7 +7,9 @@ neighbouring positions' carriers in view (within 3 degrees). skylist then
 compares the scan with the original tables (--known) and the neighbours'
 (--neighbour), and every status it gives is checked against the truth.
 
-usage: classify_benchmark.py SIMRX SKYSCAN SKYLIST [TABLES_DIR]
+usage: classify_benchmark.py [-p DEGREES [-k DIR]] SIMRX SKYSCAN SKYLIST [TABLES_DIR]
+With -p, one position only; -k keeps its files in DIR: the changed tables,
+the description, the scan, and skylist's list and map of it.
 """
 import argparse
 import collections
@@ -143,8 +145,9 @@ def nearest(carriers, khz, pol, sr):
     return best
 
 
-def classify(simrx, tools, pos, own, neighbours):
-    with tempfile.TemporaryDirectory() as rundir:
+def classify(simrx, tools, pos, own, neighbours, keep=None):
+    with tempfile.TemporaryDirectory() as scratch:
+        rundir = keep or scratch
         blocks, truth, removed = derive(own)
         changed = os.path.join(rundir, "changed.conf")
         write_blocks(changed, blocks)
@@ -158,6 +161,13 @@ def classify(simrx, tools, pos, own, neighbours):
         args = [a for f in own for a in ("--known", f)] + [a for f in neighbours for a in ("--neighbour", f)]
         listed = subprocess.run([tools["skylist"], "-f", "jsonl", *args], input=scan.stdout, capture_output=True,
                                 text=True, timeout=120)
+        if keep:
+            with open(os.path.join(keep, "changed.scan"), "w") as f:
+                f.write(scan.stdout)
+            for fmt, suffix in (("jsonl", "jsonl"), ("svg", "svg"), ("dvbv5", "conf")):
+                with open(os.path.join(keep, f"changed.{suffix}"), "w") as f:
+                    subprocess.run([tools["skylist"], "-f", fmt, "-t", "changed satellite", *args,
+                                    os.path.join(keep, "changed.scan")], stdout=f, timeout=120)
     neighbour_at = {(c[1], c[0]) for c in carriers if c[3]}
     tally = collections.Counter()
     wrong = []
@@ -204,8 +214,12 @@ def main():
     parser.add_argument("skyscan")
     parser.add_argument("skylist")
     parser.add_argument("tables_dir", nargs="?", default="/usr/share/dvb/dvb-s")
+    parser.add_argument("-p", "--position", type=float, help="only this position, degrees east (west negative)")
+    parser.add_argument("-k", "--keep", metavar="DIR", help="with -p: keep its files in DIR")
     parser.add_argument("-V", "--version", action="version", version=f"%(prog)s {project_version()}")
     args = parser.parse_args()
+    if args.keep and args.position is None:
+        parser.error("--keep needs --position")
     tools = {"skyscan": args.skyscan, "skylist": args.skylist}
     by_position = collections.defaultdict(list)
     for name in sorted(os.listdir(args.tables_dir)):
@@ -214,12 +228,14 @@ def main():
             by_position[pos].append(os.path.join(args.tables_dir, name))
     jobs = []
     for pos, own in sorted(by_position.items()):
+        if args.position is not None and pos != args.position:
+            continue
         neighbours = [f for p, files in by_position.items() if p != pos and abs(p - pos) <= NEIGHBOUR_DEGREES
                       for f in files]
         jobs.append((pos, own, neighbours))
     started = time.monotonic()
     with concurrent.futures.ThreadPoolExecutor(max_workers=os.cpu_count() or 2) as pool:
-        results = list(pool.map(lambda job: classify(args.simrx, tools, *job), jobs))
+        results = list(pool.map(lambda job: classify(args.simrx, tools, *job, args.keep), jobs))
     total = collections.Counter()
     for r in results:
         total.update(r["tally"])

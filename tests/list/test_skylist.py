@@ -319,6 +319,70 @@ class Input(unittest.TestCase):
             os.close(write_end)
         self.assertEqual(done.returncode, 0)
 
+def dvbv5_block(khz, pol, rate, *words):
+    return (f"[{khz}]\n\tFREQUENCY = {khz}\n\tPOLARIZATION = {pol}\n\tSYMBOL_RATE = {rate}\n"
+            + "".join(f"\t{w}\n" for w in words) + "\n")
+
+
+# A scan of five carriers, the satellite's own list and a neighbour's: one
+# entry of each status, and a known carrier outside the band scanned.
+SCAN = ("OK HORIZONTAL 11000400 27500000 DVB-S2 INVERSION_AUTO PILOT_ON FEC_3_4 8PSK ROLLOFF_35\n"
+        "OK HORIZONTAL 11100000 22000000 DVB-S INVERSION_OFF PILOT_OFF FEC_5_6 QPSK ROLLOFF_35\n"
+        "OK HORIZONTAL 11200000 5000000 DVB-S2 INVERSION_AUTO PILOT_OFF FEC_2_3 QPSK ROLLOFF_20\n"
+        "OK VERTICAL 11300000 10000000 DVB-S2 INVERSION_AUTO PILOT_OFF FEC_3_5 8PSK ROLLOFF_20\n")
+OWN = ("# the satellite\r\n[CHANNEL]\r\n\tDELIVERY_SYSTEM = DVBS2\r\n\tFREQUENCY = 11000000\r\n"
+       "\tPOLARIZATION = LEFT\r\n\tSYMBOL_RATE = 27500000\r\n\tMODULATION = PSK/8\r\n\tSTREAM_ID = 3\r\n\r\n"
+       + dvbv5_block(11100000, "HORIZONTAL", 27500000, "DELIVERY_SYSTEM = DVBS", "INNER_FEC = 5/6")
+       + dvbv5_block(11400000, "RIGHT", 27500000, "DELIVERY_SYSTEM = DVBS2")
+       + dvbv5_block(12600000, "VERTICAL", 27500000)
+       + dvbv5_block(11500000, "HORIZONTAL", "1x"))
+NEIGHBOUR = dvbv5_block(11201000, "HORIZONTAL", 5000000) + dvbv5_block(11300000, "HORIZONTAL", 10000000)
+
+
+class Comparison(unittest.TestCase):
+    def setUp(self):
+        tmp = tempfile.mkdtemp()
+        self.addCleanup(shutil.rmtree, tmp)
+        self.scan, self.own, self.neighbour = (os.path.join(tmp, n) for n in ("scan", "Sat-19.2E", "Sat-16.0E"))
+        for path, text in ((self.scan, SCAN), (self.own, OWN), (self.neighbour, NEIGHBOUR)):
+            with open(path, "w", newline="") as f:
+                f.write(text)
+
+    def compare(self, *args):
+        return skylist("-k", self.own, "-n", self.neighbour, "-r", "10700-11700", *args, self.scan,
+                       env=REPRODUCIBLE)
+
+    def test_each_entry_gets_its_status_and_the_bad_known_entry_is_reported(self):
+        done = self.compare("-f", "jsonl")
+        self.assertEqual((done.returncode, done.stderr),
+                         (1, f"skylist: {self.own}:31: SYMBOL_RATE '1x' is not a number, skipped\n"))
+        got = [(e["frequency"], e["status"], e["changes"], e.get("source"), e["hits"])
+               for e in map(json.loads, done.stdout.splitlines())]
+        self.assertEqual(got, [(11000400, "unchanged", [], None, 1),
+                               (11100000, "changed", ["symbol_rate"], None, 1),
+                               (11200000, "neighbour", [], "Sat-16.0E", 1),
+                               (11300000, "new", [], None, 1),
+                               (11400000, "missing", [], None, 0)])  # 12600 MHz lies outside the range
+        # Without known lists nothing is compared, and no key is added.
+        self.assertNotIn("status", skylist("-f", "jsonl", self.scan).stdout)
+
+    def test_only_selects_what_is_written_and_the_channel_file_says_why(self):
+        done = self.compare("-o", "changed,missing,neighbour")
+        self.assertEqual([e["name"] for e in dvbv5_entries(done.stdout)], ["11100 H 22000", "11200 H 5000", "11400 V 27500"])
+        self.assertEqual(re.findall(r"^# .*", done.stdout, re.M),
+                         ["# changed: symbol_rate", "# neighbour: Sat-16.0E", "# missing"])
+        done = self.compare("-o", "new,gone")
+        self.assertEqual((done.returncode, done.stdout), (2, ""))
+        self.assertIn("statuses 'new,gone' not understood", done.stderr)
+
+    def test_the_map_counts_and_draws_each_status(self):
+        svg = self.compare("-f", "svg", "-t", "Sat").stdout
+        self.assertIn(">Sat, 2025-12-08: 5 transponders; 1 unchanged, 1 changed, 1 new, 1 neighbour, 1 missing<", svg)
+        legend = re.findall(r'width="28" height="14"[^>]*/><text [^>]*>(\w+)<', svg)
+        self.assertEqual(legend, ["changed", "new", "neighbour", "missing"])
+        self.assertEqual(svg.count('stroke-dasharray="4 3"'), 2)  # the missing carrier and its legend
+        ElementTree.fromstring(svg)
+
 
 class CommandLine(unittest.TestCase):
     def test_help_and_version_answer_on_standard_output(self):

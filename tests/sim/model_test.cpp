@@ -333,6 +333,28 @@ TEST(Model, TableWordsAndWhatATableLeavesOut) {
   for (int i = 0; i < 3; ++i) EXPECT_EQ(std::vector<uint32_t>(rx.tps[i].words + 2, rx.tps[i].words + 8), words[i]);
 }
 
+TEST(Model, NeighboursCarriersShowOnlyInTheGapsOfTheSatellitesOwn) {
+  // Named first, the neighbour is still weighed against every own carrier.
+  char table[] = "/tmp/simrx-neighbour-XXXXXX";
+  int fd = mkstemp(table);
+  ASSERT_GE(fd, 0);
+  const std::string entries =
+      "[under]\n\tFREQUENCY = 11010000\n\tPOLARIZATION = HORIZONTAL\n\tSYMBOL_RATE = 10000000\n"
+      "[gap]\n\tFREQUENCY = 11100000\n\tPOLARIZATION = HORIZONTAL\n\tSYMBOL_RATE = 20000000\n"
+      "[other polarisation]\n\tFREQUENCY = 11000000\n\tPOLARIZATION = VERTICAL\n\tSYMBOL_RATE = 27500000\n";
+  ASSERT_EQ(write(fd, entries.data(), entries.size()), static_cast<ssize_t>(entries.size()));
+  close(fd);
+  receiver &rx = fresh();
+  Loaded loaded = load(std::string("neighbour ") + table + "\ntp 11000000 H 27500000 DVB-S QPSK 3/4 0.35 off off\n", rx);
+  unlink(table);
+  ASSERT_TRUE(loaded.ok) << loaded.error;
+  EXPECT_EQ(carriers_of(rx),
+            "carrier 11000000 H 27500000 37125000 low\n"
+            "carrier 11100000 H 20000000 27000000 low neighbour=0\n"
+            "carrier 11000000 V 27500000 37125000 low neighbour=0\n"
+            "under-own-carrier 11010000 H 10000000 under=11000000\n");
+}
+
 TEST(Model, EachSeedMeasuresDifferently) {
   receiver &rx = fresh();
   uint32_t seed1[8], seed2[8];
