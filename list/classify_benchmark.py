@@ -8,8 +8,10 @@ compares the scan with the original tables (--known) and the neighbours'
 (--neighbour), and every status it gives is checked against the truth.
 
 usage: classify_benchmark.py [-p DEGREES [-k DIR]] SIMRX SKYSCAN SKYLIST [TABLES_DIR]
-With -p, one position only; -k keeps its files in DIR: the changed tables,
-the description, the scan, and skylist's list and map of it.
+Each position is scanned under every demodulator model of the simulator
+(nearest or wider carrier, quarter or half reach). With -p, one position
+only; -k keeps its files in DIR (the default model alone): the changed
+tables, the description, the scan, and skylist's list and map of it.
 """
 import argparse
 import collections
@@ -23,6 +25,9 @@ import tempfile
 import time
 
 NEIGHBOUR_DEGREES = 3.0
+# The simulated demodulator's assumptions, each run: which of two carriers a
+# search locks, and how far past its window it sees.
+CONFIGS = (("nearest", "quarter"), ("wider", "quarter"), ("nearest", "half"), ("wider", "half"))
 STATUSES = ("unchanged", "changed", "new", "neighbour", "missing")
 BAND = (10700000, 12750000)  # kHz a universal LNB delivers
 
@@ -145,7 +150,7 @@ def nearest(carriers, khz, pol, sr):
     return best
 
 
-def classify(simrx, tools, pos, own, neighbours, keep=None):
+def classify(simrx, tools, config, pos, own, neighbours, keep=None):
     with tempfile.TemporaryDirectory() as scratch:
         rundir = keep or scratch
         blocks, truth, removed = derive(own)
@@ -155,8 +160,8 @@ def classify(simrx, tools, pos, own, neighbours, keep=None):
         with open(sat, "w") as f:
             f.write("tuner 0 DVB-S2 DVB-S2 NIM (internal)\nsatellite changed.conf\n")
             f.writelines(f"neighbour {n}\n" for n in neighbours)
-        scan = subprocess.run([simrx, "-s", sat, "-d", rundir, tools["skyscan"], "-q"], capture_output=True,
-                              text=True, timeout=300)
+        scan = subprocess.run([simrx, "-s", sat, "-m", config[0], "-r", config[1], "-d", rundir, tools["skyscan"],
+                               "-q"], capture_output=True, text=True, timeout=300)
         carriers = read_carriers(rundir)
         args = [a for f in own for a in ("--known", f)] + [a for f in neighbours for a in ("--neighbour", f)]
         listed = subprocess.run([tools["skylist"], "-f", "jsonl", *args], input=scan.stdout, capture_output=True,
@@ -202,7 +207,7 @@ def classify(simrx, tools, pos, own, neighbours, keep=None):
             tally[(expected[0], "missed")] += 1
             wrong.append(f"{entry['frequency']} {pol}: {got} {entry['changes']}, truly {expected[0]} "
                          f"{list(expected[1])}")
-    return {"position": pos, "tally": tally, "wrong": wrong, "skipped": listed.returncode != 0,
+    return {"config": config, "position": pos, "tally": tally, "wrong": wrong, "skipped": listed.returncode != 0,
             "neighbours": len(neighbours)}
 
 
@@ -234,13 +239,25 @@ def main():
                       for f in files]
         jobs.append((pos, own, neighbours))
     started = time.monotonic()
+    configs = CONFIGS[:1] if args.keep else CONFIGS  # one set of files kept: the model's default
+    runs = [(config, *job) for config in configs for job in jobs]
     with concurrent.futures.ThreadPoolExecutor(max_workers=os.cpu_count() or 2) as pool:
-        results = list(pool.map(lambda job: classify(args.simrx, tools, *job, args.keep), jobs))
+        results = list(pool.map(lambda run: classify(args.simrx, tools, *run, args.keep), runs))
+    print(f"{len(jobs)} orbital positions, {sum(len(job[2]) > 0 for job in jobs)} with neighbours in view, "
+          f"{len(configs)} demodulator models; {time.monotonic() - started:.1f} s")
+    wrong = sum(report(config, [r for r in results if r["config"] == config]) for config in configs)
+    if any(r["skipped"] for r in results):
+        print("skylist skipped lines of some lists: see its standard error")
+    print("goal met: every listed entry has its true status" if wrong == 0 else f"GOAL NOT MET: {wrong} wrong")
+    return 0 if wrong == 0 else 1
+
+
+def report(config, results):
+    """Prints one model's totals and worst positions; returns how many entries were wrong."""
     total = collections.Counter()
     for r in results:
         total.update(r["tally"])
-    print(f"{len(results)} orbital positions, {sum(r['neighbours'] > 0 for r in results)} with neighbours in view; "
-          f"{time.monotonic() - started:.1f} s")
+    print(f"== demodulator {config[0]}, {config[1]} reach")
     print(f"{'status':<12} {'right':>7} {'wrong':>7} {'missed':>7}")
     for s in STATUSES:
         print(f"{s:<12} {total[(s, 'right')]:>7} {total[(s, 'wrong')]:>7} {total[(s, 'missed')]:>7}")
@@ -250,15 +267,10 @@ def main():
           f"{total[('neighbour', 'where a removed own carrier was')]}")
     print(f"  new carriers called neighbour where a neighbour's carrier sits: "
           f"{total[('new', 'called neighbour where a neighbour' + chr(39) + 's carrier sits')]}")
-    worst = sorted(results, key=lambda r: -len(r["wrong"]))[:5]
-    for r in worst:
+    for r in sorted(results, key=lambda r: -len(r["wrong"]))[:5]:
         if r["wrong"]:
             print(f"  {r['position']:+.1f}: {len(r['wrong'])} wrong, e.g. {r['wrong'][0]}")
-    wrong = sum(n for (s, k), n in total.items() if k in ("wrong", "phantom"))
-    if any(r["skipped"] for r in results):
-        print("  skylist skipped lines of some lists: see its standard error")
-    print("goal met: every listed entry has its true status" if wrong == 0 else f"GOAL NOT MET: {wrong} wrong")
-    return 0 if wrong == 0 else 1
+    return sum(n for (s, k), n in total.items() if k in ("wrong", "phantom"))
 
 
 if __name__ == "__main__":
