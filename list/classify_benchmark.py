@@ -171,7 +171,7 @@ def classify(simrx, tools, config, pos, own, neighbours, keep=None):
                 f.write(scan.stdout)
             for fmt, suffix in (("jsonl", "jsonl"), ("svg", "svg"), ("dvbv5", "conf")):
                 with open(os.path.join(keep, f"changed.{suffix}"), "w") as f:
-                    subprocess.run([tools["skylist"], "-f", fmt, "-t", "changed satellite", *args,
+                    subprocess.run([tools["skylist"], "-f", fmt, "-t", f"{abs(pos):.1f}{'E' if pos >= 0 else 'W'} changed", *args,
                                     os.path.join(keep, "changed.scan")], stdout=f, timeout=120)
     neighbour_at = {(c[1], c[0]) for c in carriers if c[3]}
     tally = collections.Counter()
