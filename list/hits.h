@@ -19,8 +19,9 @@ struct hit {
   uint8_t words[kWordFields];  // table rows, or kUnknown
   int32_t khz;
   int32_t symbol_rate;
-  uint8_t source;  // the file of a known list's entry
-  uint8_t status;  // entry_status of an entry it starts (compare.h)
+  // Not on a result line: a line read leaves them 0.
+  uint8_t source = 0;  // the file of a known list's entry
+  uint8_t status = 0;  // entry_status of an entry it starts (compare.h)
 };
 
 // Why a line is not a result line, and where.
