@@ -77,10 +77,8 @@ bool read_number(const char *text, int32_t *out) {
 }
 
 bool is_satellite(uint8_t system) {
-  if (system == kUnknown) return true;  // DVBv5 files of dvb-s tables may leave it out
-  for (uint8_t s : kSatelliteSystems)
-    if (s == system) return true;
-  return false;
+  // DVBv5 files of dvb-s tables may leave it out.
+  return system == kUnknown || memchr(kSatelliteSystems, system, sizeof kSatelliteSystems) != nullptr;
 }
 
 void finish(reader &r, block &b) {
@@ -117,9 +115,9 @@ void key_line(reader &r, block &b, char *text) {
     return;
   }
   if (strcmp(key, "POLARIZATION") == 0) {
-    static const char *const kLanes[] = {"HORIZONTAL", "VERTICAL", "LEFT", "RIGHT", "OFF"};
+    static const char *const kPolarisations[] = {"HORIZONTAL", "VERTICAL", "LEFT", "RIGHT", "OFF"};
     for (uint8_t i = 0; i < 5; ++i)
-      if (strcmp(value, kLanes[i]) == 0) {
+      if (strcmp(value, kPolarisations[i]) == 0) {
         b.h.lane = i == 4 ? kUnknownLane : i % 2;  // circular left and right on the same voltages
         return;
       }

@@ -26,11 +26,11 @@ constexpr uint32_t kIfHighKHz = 2150000;
 
 struct transponder {
   uint32_t downlink_khz;  // at the dish; 0 for a scripted result
-  char polarisation;      // 'H' or 'V' (circular left and right map onto them)
   uint32_t words[8];      // what BS_GET_RESULT returns, frequency filled in later
   uint32_t bandwidth_hz;  // occupied band: symbol rate times one plus roll-off
   int32_t offset_hz;      // fixed error of the driver's frequency measurement
   int32_t at_mhz;         // scripted result: the step it answers, else -1
+  char polarisation;      // 'H' or 'V' (circular left and right map onto them)
   uint8_t port;           // DiSEqC port the dish behind it hangs on (0 = A)
   int8_t neighbour;       // a neighbouring satellite's carrier: its "neighbour" line, from 0; else -1
 };
