@@ -56,7 +56,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
   }
   FILE *out = fopen("/dev/null", "w");
   if (out == nullptr) return 0;
-  list_source source = {"fuzz", "2026-12-08"};
+  list_source source = {"fuzz", "2026-12-08", false, {}};
   write_dvbv5(g_list, source, out);
   write_jsonl(g_list, source, out);
   write_svg(g_list, source, out);
