@@ -254,6 +254,10 @@ int main(int argc, char **argv) {
       default: return usage_error();  // getopt has said what was wrong
     }
   }
+  if (only != 0 && known_count + neighbour_count == 0) {
+    fputs("skylist: --only needs --known or --neighbour lists to compare with\n", stderr);
+    return usage_error();
+  }
   int skipped = 0;
   // Standard input only when no file is named, or as "-".
   if (optind == argc && read_stream(stdin, "-", skipped) != READ_OK) return 2;

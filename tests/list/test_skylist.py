@@ -374,6 +374,9 @@ class Comparison(unittest.TestCase):
         done = self.compare("-o", "new,gone")
         self.assertEqual((done.returncode, done.stdout), (2, ""))
         self.assertIn("statuses 'new,gone' not understood", done.stderr)
+        done = skylist("-o", "new", self.scan)  # nothing to compare with: not an empty list
+        self.assertEqual((done.returncode, done.stdout), (2, ""))
+        self.assertIn("--only needs --known or --neighbour", done.stderr)
 
     def test_the_map_counts_and_draws_each_status(self):
         svg = self.compare("-f", "svg", "-t", "Sat").stdout
