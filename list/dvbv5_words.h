@@ -2,6 +2,10 @@
 // word tables: skylist writes them and reads them back from known lists.
 #pragma once
 
+#include <cstdint>
+
+#include "hits.h"
+
 inline constexpr const char *const kDvbv5Systems[] = {
     "UNDEFINED",     // 0
     "DVBC/ANNEX_A",  // 1
@@ -64,3 +68,27 @@ static_assert(sizeof kDvbv5Modulations / sizeof kDvbv5Modulations[0] == 14);
 
 inline constexpr const char *const kDvbv5Rolloffs[] = {"35", "20", "25", "AUTO"};
 
+// A block's key whose value is a word of one of the tables above, and the
+// result line's field it stands for.
+struct dvbv5_key {
+  const char *key;
+  const char *const *values;
+  uint8_t rows;
+  uint8_t field;
+};
+
+template <int N>
+constexpr dvbv5_key dvbv5_word_key(const char *key, word_field field, const char *const (&values)[N]) {
+  return {key, values, static_cast<uint8_t>(N), static_cast<uint8_t>(field)};
+}
+
+// DELIVERY_SYSTEM, which opens a block, then the keys that follow
+// FREQUENCY, POLARIZATION and SYMBOL_RATE, in the order channel files list them.
+inline constexpr dvbv5_key kDvbv5Keys[] = {
+    dvbv5_word_key("DELIVERY_SYSTEM", F_SYSTEM, kDvbv5Systems),
+    dvbv5_word_key("INNER_FEC", F_FEC, kDvbv5Coderates),
+    dvbv5_word_key("MODULATION", F_MODULATION, kDvbv5Modulations),
+    dvbv5_word_key("ROLLOFF", F_ROLLOFF, kDvbv5Rolloffs),
+    dvbv5_word_key("PILOT", F_PILOT, kDvbv5Pilots),
+    dvbv5_word_key("INVERSION", F_INVERSION, kDvbv5Inversions),
+};

@@ -5,31 +5,10 @@
 #include "compare.h"
 #include "dvbv5_words.h"
 
-struct dvbv5_key {
-  const char *key;
-  const char *const *values;
-  int field;
-  uint8_t rows;
-};
-
-template <int N>
-static constexpr dvbv5_key key(const char *name, int field, const char *const (&values)[N]) {
-  return {name, values, field, static_cast<uint8_t>(N)};
-}
-
 static const char *dvbv5_value(const dvbv5_key &k, const list_entry &t) {
   uint8_t row = t.words[k.field];
   return row < k.rows ? k.values[row] : nullptr;
 }
-
-// The keys after DELIVERY_SYSTEM, FREQUENCY, POLARIZATION and SYMBOL_RATE,
-// in the order channel files list them.
-static constexpr dvbv5_key kDvbv5Keys[] = {
-    key("INNER_FEC", F_FEC, kDvbv5Coderates),      key("MODULATION", F_MODULATION, kDvbv5Modulations),
-    key("ROLLOFF", F_ROLLOFF, kDvbv5Rolloffs),     key("PILOT", F_PILOT, kDvbv5Pilots),
-    key("INVERSION", F_INVERSION, kDvbv5Inversions),
-};
-static constexpr dvbv5_key kDvbv5System = key("DELIVERY_SYSTEM", F_SYSTEM, kDvbv5Systems);
 
 // The block's name identifies the transponder, "[11494 H 27500]" (MHz,
 // polarisation, ksym/s): converters to other channel formats need a name.
@@ -56,14 +35,14 @@ static void dvbv5_entry(const list_entry &t, void *context) {
   dvbv5_status(out, t, w.source);
   fprintf(out, "[%d%s%s %d]\n", static_cast<int>(entry_mhz(t)), t.lane == kUnknownLane ? "" : " ",
           t.lane == kUnknownLane ? "" : t.lane == 0 ? "H" : "V", static_cast<int>(entry_ksym(t)));
-  const char *system = dvbv5_value(kDvbv5System, t);
+  const char *system = dvbv5_value(kDvbv5Keys[0], t);
   if (system != nullptr) fprintf(out, "\tDELIVERY_SYSTEM = %s\n", system);
   fprintf(out, "\tFREQUENCY = %d\n", static_cast<int>(entry_khz(t)));
   if (t.lane != kUnknownLane) fprintf(out, "\tPOLARIZATION = %s\n", lane_word(t.lane));
   fprintf(out, "\tSYMBOL_RATE = %lld\n", static_cast<long long>(entry_symbol_rate(t)));
   for (const dvbv5_key &k : kDvbv5Keys) {
     const char *value = dvbv5_value(k, t);
-    if (value != nullptr) fprintf(out, "\t%s = %s\n", k.key, value);
+    if (value != nullptr && k.field != F_SYSTEM) fprintf(out, "\t%s = %s\n", k.key, value);
   }
   fputs("\n", out);
 }

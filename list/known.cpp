@@ -11,24 +11,6 @@
 
 namespace {
 
-struct word_key {
-  const char *key;
-  const char *const *values;
-  uint8_t rows;
-  int field;
-};
-
-template <int N>
-constexpr word_key word(const char *key, const char *const (&values)[N], int field) {
-  return {key, values, static_cast<uint8_t>(N), field};
-}
-
-constexpr word_key kWordKeys[] = {
-    word("DELIVERY_SYSTEM", kDvbv5Systems, F_SYSTEM), word("INNER_FEC", kDvbv5Coderates, F_FEC),
-    word("MODULATION", kDvbv5Modulations, F_MODULATION), word("ROLLOFF", kDvbv5Rolloffs, F_ROLLOFF),
-    word("PILOT", kDvbv5Pilots, F_PILOT),              word("INVERSION", kDvbv5Inversions, F_INVERSION),
-};
-
 // Satellite systems: DSS, DVB-S, DVB-S2, ISDB-S, TURBO. A block of another
 // system (a terrestrial or cable list) is no carrier of a satellite.
 constexpr uint8_t kSatelliteSystems[] = {4, 5, 6, 9, 17};
@@ -125,7 +107,7 @@ void key_line(reader &r, block &b, char *text) {
     b.bad = true;
     return;
   }
-  for (const word_key &k : kWordKeys) {
+  for (const dvbv5_key &k : kDvbv5Keys) {
     if (strcmp(key, k.key) != 0) continue;
     for (uint8_t row = 0; row < k.rows; ++row)
       if (strcmp(value, k.values[row]) == 0) {
