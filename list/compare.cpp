@@ -26,7 +26,17 @@ int32_t distance_khz(const list_entry &a, const list_entry &b) {
   return d < 0 ? -d : d;
 }
 
-uint8_t changes_between(const list_entry &scanned, const list_entry &known);
+uint8_t changes_between(const list_entry &scanned, const list_entry &known) {
+  uint8_t changes = 0;
+  int32_t a = entry_ksym(scanned), b = entry_ksym(known);
+  if (100 * (a > b ? a - b : b - a) > (a > b ? a : b)) changes |= CHANGE_SYMBOL_RATE;
+  for (const compared_field &f : kFields) {
+    uint8_t x = scanned.words[f.field], y = known.words[f.field];
+    if (x == kUnknown || y == kUnknown || x == f.automatic || y == f.automatic) continue;
+    if (x != y) changes |= f.change;
+  }
+  return changes;
+}
 
 // Of the carriers of `known` the entry matches, the one that differs in
 // the fewest fields (lists of one satellite may disagree), then the
@@ -46,23 +56,12 @@ int match_in(const transponder_list &known, const list_entry &t, bool mark) {
   return best;
 }
 
-// Whether a carrier already stands in the list near the known one.
-bool listed(const transponder_list &scan, const list_entry &c) {
+// Whether the known carrier was added as missing already: another entry of
+// the lists describes the same carrier.
+bool added_as_missing(const transponder_list &scan, const list_entry &c) {
   for (int i = 0; i < scan.count; ++i)
     if (scan.entries[i].status == STATUS_MISSING && matches(scan.entries[i], c)) return true;
   return false;
-}
-
-uint8_t changes_between(const list_entry &scanned, const list_entry &known) {
-  uint8_t changes = 0;
-  int32_t a = entry_ksym(scanned), b = entry_ksym(known);
-  if (100 * (a > b ? a - b : b - a) > (a > b ? a : b)) changes |= CHANGE_SYMBOL_RATE;
-  for (const compared_field &f : kFields) {
-    uint8_t x = scanned.words[f.field], y = known.words[f.field];
-    if (x == kUnknown || y == kUnknown || x == f.automatic || y == f.automatic) continue;
-    if (x != y) changes |= f.change;
-  }
-  return changes;
 }
 
 }  // namespace
@@ -103,7 +102,7 @@ bool compare_lists(transponder_list &scan, const transponder_list &own, const tr
   for (int k = 0; k < own.count; ++k) {
     const list_entry &c = own.entries[k];
     int32_t khz = entry_khz(c);
-    if (matched_known[k] || !lanes[c.lane] || khz < low_khz || khz > high_khz || listed(scan, c)) continue;
+    if (matched_known[k] || !lanes[c.lane] || khz < low_khz || khz > high_khz || added_as_missing(scan, c)) continue;
     hit h = {c.lane, {}, khz, entry_ksym(c) * 1000, c.source, STATUS_MISSING};
     memcpy(h.words, c.words, sizeof h.words);
     if (!insert_hit(scan, h)) return false;
