@@ -7,7 +7,7 @@ set -eu
 script_help "$0" "${1-}"
 build=$1
 cd "$(dirname "$0")/.."
-sources="scan/*.cpp list/*.cpp standby/*.cpp crcmodule/*.cpp sim/*.cpp"
+sources="results/*.cpp scan/*.cpp list/*.cpp standby/*.cpp crcmodule/*.cpp sim/*.cpp"
 # shellcheck disable=SC2086
 clang-tidy --quiet -p "$build" $sources
 echo "clang-tidy: clean"
