@@ -48,24 +48,29 @@ size_t format_result_line_at(char *buf, size_t size, const blindscan_result &r, 
   return static_cast<size_t>(n);
 }
 
-void write_all(int fd, const char *text, size_t length) {
+bool write_all(int fd, const char *text, size_t length) {
   while (length > 0) {
     ssize_t n = write(fd, text, length);
     if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) return;
+    if (n < 0) return false;
+    if (n == 0) {
+      errno = EIO;  // a write of a non-empty line that moves nothing
+      return false;
+    }
     text += n;
     length -= static_cast<size_t>(n);
   }
+  return true;
 }
 
-void blindscan_step(int fd, int32_t freq_mhz, const scan_options &o) {
+bool blindscan_step(int fd, int32_t freq_mhz, const scan_options &o) {
   blindscan_params params = search_window(freq_mhz, o);
-  if (ioctl(fd, BS_SET_PARAMS, &params) != 0) return;
-  if (ioctl(fd, BS_SEARCH) != 0) return;
+  if (ioctl(fd, BS_SET_PARAMS, &params) != 0) return true;
+  if (ioctl(fd, BS_SEARCH) != 0) return true;
   blindscan_result result = {};
-  if (ioctl(fd, BS_GET_RESULT, &result) != 0) return;
+  if (ioctl(fd, BS_GET_RESULT, &result) != 0) return true;
 
   char line[256];
   size_t length = format_result_line(line, sizeof line, result, o.polar, o.band);
-  write_all(STDERR_FILENO, line, length);
+  return write_all(STDERR_FILENO, line, length);
 }

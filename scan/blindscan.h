@@ -47,9 +47,11 @@ size_t format_result_line(char *buf, size_t size, const blindscan_result &r, int
 size_t format_result_line_at(char *buf, size_t size, const blindscan_result &r, int32_t polar, int frequency_khz);
 
 // Writes a line whole, in one write unless a signal or a full pipe splits
-// it, so a plugin reading the pipe live never sees half a line.
-void write_all(int fd, const char *text, size_t length);
+// it, so a plugin reading the pipe live never sees half a line. False when
+// it could not, errno telling why.
+bool write_all(int fd, const char *text, size_t length);
 
 // Requests 1, 2 and 3 back to back; prints the result line on standard
-// error when all three return 0, nothing otherwise.
-void blindscan_step(int fd, int32_t freq_mhz, const scan_options &o);
+// error when all three return 0, nothing otherwise. False when a line found
+// could not be written: the sweep has lost its output and should stop.
+bool blindscan_step(int fd, int32_t freq_mhz, const scan_options &o);

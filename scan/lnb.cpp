@@ -28,6 +28,15 @@ void default_range(const lnb_type &lnb, uint32_t *low_khz, uint32_t *high_khz) {
   }
 }
 
+void band_range(const lnb_type &lnb, bool high_band, uint32_t *low_khz, uint32_t *high_khz) {
+  default_range(lnb, low_khz, high_khz);
+  if (single(lnb)) return;
+  if (high_band)
+    *low_khz = lnb.switch_khz;
+  else
+    *high_khz = lnb.switch_khz;
+}
+
 static uint32_t clamp_if(int64_t khz) {
   if (khz < kIfLowKHz) return kIfLowKHz;
   if (khz > kIfHighKHz) return kIfHighKHz;

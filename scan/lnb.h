@@ -35,6 +35,11 @@ struct scan_request {
 // one, the IF range above (or below) a single oscillator.
 void default_range(const lnb_type &lnb, uint32_t *low_khz, uint32_t *high_khz);
 
+// The dish range of one band: a universal LNB's low band up to its switch
+// frequency, its high band from there; a single oscillator's one band is
+// what it delivers.
+void band_range(const lnb_type &lnb, bool high_band, uint32_t *low_khz, uint32_t *high_khz);
+
 struct planned_sweep {
   sweep_setup setup;
   bool high_band;

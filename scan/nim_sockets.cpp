@@ -51,7 +51,9 @@ nim_listing read_nim_sockets() {
   FILE *pipe = popen(kListingCommand, "r");  // NOLINT(cert-env33-c): the listing is read through cat
   if (pipe == nullptr) return listing;
   nim_sockets_stream(listing, pipe);
-  pclose(pipe);  // the listing is what was read; cat's status adds nothing
+  // What was read stands either way; cat's status only tells a missing or
+  // unreadable listing from one without the tuner.
+  listing.read = pclose(pipe) == 0;
   return listing;
 }
 

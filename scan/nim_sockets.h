@@ -18,6 +18,7 @@ constexpr int32_t SYS_DVBT2 = 16;
 struct nim_listing {
   int32_t nim_type[kSocketCount];  // delivery system per socket, 0 if unknown
   int current;                     // socket the next "Type:" line belongs to
+  bool read;                       // the listing command ran and succeeded
 };
 
 // Applies the first matching rule to one piece of the listing.
@@ -26,7 +27,8 @@ void nim_sockets_piece(nim_listing &listing, const char *piece);
 // Reads a whole listing in pieces of at most 254 characters.
 void nim_sockets_stream(nim_listing &listing, FILE *in);
 
-// Runs "cat /proc/bus/nim_sockets"; every entry stays 0 if it cannot start.
+// Runs "cat /proc/bus/nim_sockets"; every entry stays 0 if it cannot start,
+// and `read` says whether it ran and exited 0.
 nim_listing read_nim_sockets();
 
 // The entry for a tuner number; 0 for numbers outside the table.

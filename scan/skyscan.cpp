@@ -49,16 +49,30 @@ static const char kUsage[] =
 
 struct options {
   scan_request request;
-  bool range_given;
+  const char *range_text;  // -f as given, or nullptr
+  const char *band_text;   // -b as given, or nullptr
   int tuner;
   int port;  // -1: no DiSEqC command
   bool quiet;
 };
 
+static const char kTryHelp[] = "Try 'skyscan --help' for more information.\n";
+
 // "skyscan: band 'mid' is not low, high or both" and where to look.
 static int usage_error(const char *what, const char *text, const char *expected) {
-  (void)fprintf(stderr, "skyscan: %s '%s'%s%s\nTry 'skyscan --help' for more information.\n", what, text,
-                *expected != '\0' ? " " : "", expected);
+  (void)fprintf(stderr, "skyscan: %s '%s'%s%s\n%s", what, text, *expected != '\0' ? " " : "", expected, kTryHelp);
+  return 2;
+}
+
+// getopt's own complaints would start with the program's path; these start
+// with its name, as every other message does.
+static int option_error(int c, const char *given) {
+  if (c == ':')
+    (void)fprintf(stderr, "skyscan: option '%s' requires an argument\n%s", given, kTryHelp);
+  else if (optopt != 0)
+    (void)fprintf(stderr, "skyscan: invalid option -- '%c'\n%s", optopt, kTryHelp);
+  else
+    (void)fprintf(stderr, "skyscan: unrecognized option '%s'\n%s", given, kTryHelp);
   return 2;
 }
 
@@ -85,6 +99,28 @@ static bool read_range(const char *text, long min, long max, bool equal_ok, long
   return equal_ok ? *low <= *high : *low < *high;
 }
 
+// A request that would search nothing is refused, saying what the LNB or
+// the band offers instead: an empty scan must never read as an empty sky.
+static int check_request(const options &o) {
+  const lnb_type &lnb = o.request.lnb;
+  uint32_t low = 0, high = 0;
+  char offered[96];
+  if (o.band_text != nullptr && lnb.high_khz == 0)
+    return usage_error("band", o.band_text, "does not apply: a single-oscillator LNB has one band");
+  default_range(lnb, &low, &high);
+  if (o.request.high_khz <= low || o.request.low_khz >= high) {
+    (void)snprintf(offered, sizeof offered, "are outside what the LNB delivers, %u-%u MHz", low / 1000u, high / 1000u);
+    return usage_error("frequencies", o.range_text, offered);
+  }
+  planned_sweep sweeps[4];
+  if (plan_sweeps(o.request, sweeps) > 0) return -1;
+  // Within the LNB's range, only a named band can miss it.
+  band_range(lnb, o.request.bands[1], &low, &high);
+  (void)snprintf(offered, sizeof offered, "is not reached by %u-%u MHz: it is %u-%u MHz", o.request.low_khz / 1000u,
+                 o.request.high_khz / 1000u, low / 1000u, high / 1000u);
+  return usage_error("band", o.band_text != nullptr ? o.band_text : "", offered);
+}
+
 static int read_options(int argc, char **argv, options &o) {
   static const option kLong[] = {
       {"frequencies", required_argument, nullptr, 'f'}, {"symbol-rates", required_argument, nullptr, 's'},
@@ -98,14 +134,15 @@ static int read_options(int argc, char **argv, options &o) {
   o.port = -1;
   long low = 0, high = 0, n = 0;
   int c;
-  while ((c = getopt_long(argc, argv, "f:s:p:b:t:d:l:qhV", kLong, nullptr)) != -1) {
+  opterr = 0;
+  while ((c = getopt_long(argc, argv, ":f:s:p:b:t:d:l:qhV", kLong, nullptr)) != -1) {
     switch (c) {
       case 'f':
         if (!read_range(optarg, 1, 4000000, false, &low, &high))
           return usage_error("frequencies", optarg, "are not LOW-HIGH in MHz");
         o.request.low_khz = static_cast<uint32_t>(low) * 1000u;
         o.request.high_khz = static_cast<uint32_t>(high) * 1000u;
-        o.range_given = true;
+        o.range_text = optarg;
         break;
       case 's':
         if (!read_range(optarg, 1, 100, true, &low, &high))
@@ -124,6 +161,7 @@ static int read_options(int argc, char **argv, options &o) {
           return usage_error("band", optarg, "is not low, high or both");
         o.request.bands[0] = strcmp(optarg, "high") != 0;
         o.request.bands[1] = strcmp(optarg, "low") != 0;
+        o.band_text = optarg;
         break;
       case 't':
         if (!read_number(optarg, 0, kSocketCount - 1, &n)) return usage_error("tuner", optarg, "is not 0 to 7");
@@ -146,12 +184,12 @@ static int read_options(int argc, char **argv, options &o) {
       case 'q': o.quiet = true; break;
       case 'h': (void)fputs(kUsage, stdout); return 0;
       case 'V': (void)printf("skyscan %s\n", RECEIVER_VERSION); return 0;
-      default: (void)fputs("Try 'skyscan --help' for more information.\n", stderr); return 2;
+      default: return option_error(c, argv[optind - 1]);
     }
   }
   if (optind < argc) return usage_error("unexpected argument", argv[optind], "");
-  if (!o.range_given) default_range(o.request.lnb, &o.request.low_khz, &o.request.high_khz);
-  return -1;
+  if (o.range_text == nullptr) default_range(o.request.lnb, &o.request.low_khz, &o.request.high_khz);
+  return check_request(o);
 }
 
 // ---- progress and output ---------------------------------------------------
@@ -159,12 +197,14 @@ static int read_options(int argc, char **argv, options &o) {
 struct scan_run {
   int blindscan_fd;
   bool progress;  // standard error is a terminal and -q was not given
+  bool banded;    // a universal LNB: sweeps are named by their band too
+  int write_error;  // errno of a result line that could not be written
   timespec started, shown;
   int sweep, sweeps;
   const planned_sweep *current;
   uint64_t span_done_khz, span_total_khz;
   // In the gaps' rounds, the searches made and those the scan may still make.
-  const scan_tally *tally;
+  scan_tally *tally;
   uint32_t budget;
   bool in_gaps;
   uint32_t found;
@@ -202,11 +242,19 @@ static void show_progress(scan_run &run, uint32_t if_khz, bool now) {
     format_duration(t, sizeof t, elapsed * static_cast<double>(run.span_total_khz - done) / static_cast<double>(done));
     (void)snprintf(left, sizeof left, ", about %s left", t);
   }
+  const char *band = !run.banded ? "" : run.current->high_band ? " high band" : " low band";
   char line[160];
-  int n = snprintf(line, sizeof line, "\r\033[K%ssweep %d/%d %s %s band: %d MHz, %u found, %s%s",
+  int n = snprintf(line, sizeof line, "\r\033[K%ssweep %d/%d %s%s: %d MHz, %u found, %s%s",
                    run.in_gaps ? "gaps of " : "", run.sweep + 1, run.sweeps, s.lane == 0 ? "horizontal" : "vertical",
-                   run.current->high_band ? "high" : "low", dish_khz(s, reached) / 1000, run.found, spent, left);
-  if (n > 0) write_all(STDERR_FILENO, line, static_cast<size_t>(n) < sizeof line ? static_cast<size_t>(n) : sizeof line - 1);
+                   band, dish_khz(s, reached) / 1000, run.found, spent, left);
+  // Progress is a courtesy: a terminal that stops taking it changes nothing.
+  if (n > 0)
+    (void)write_all(STDERR_FILENO, line, static_cast<size_t>(n) < sizeof line ? static_cast<size_t>(n) : sizeof line - 1);
+}
+
+// Clears the progress line, where one is shown, before a message.
+static void end_progress(const scan_run &run) {
+  if (run.progress) (void)write_all(STDERR_FILENO, "\r\033[K", 4);
 }
 
 static void print_carrier(void *context, const blindscan_result &r, int32_t khz, uint8_t lane) {
@@ -214,8 +262,14 @@ static void print_carrier(void *context, const blindscan_result &r, int32_t khz,
   char line[256];
   size_t length = format_result_line_at(line, sizeof line, r, lane, khz);
   // Clear the progress line first, so the carrier is not printed into it.
-  if (run.progress && isatty(STDOUT_FILENO)) write_all(STDERR_FILENO, "\r\033[K", 4);
-  write_all(STDOUT_FILENO, line, length);
+  if (isatty(STDOUT_FILENO)) end_progress(run);
+  // A line that cannot be written ends the scan: every later one would be
+  // lost too, and a count of lines nobody got would mislead.
+  if (!write_all(STDOUT_FILENO, line, length)) {
+    run.write_error = errno;
+    run.tally->stopped = true;
+    return;
+  }
   run.found++;
 }
 
@@ -244,35 +298,64 @@ static int fail(const char *what, const char *path) {
   return 1;
 }
 
-// Interrupted: end the progress line so the shell's prompt starts on a
-// line of its own, and leave with the shell's status for the signal. The
-// descriptors close with the process.
+static volatile sig_atomic_t g_progress;  // a progress line may be on the terminal
+
+// Interrupted: end the progress line, where there is one, so the shell's
+// prompt starts on a line of its own, and leave with the shell's status for
+// the signal. The descriptors close with the process.
 static void interrupted(int signal) {
   static const char kLine[] = "\r\033[Kskyscan: interrupted\n";
-  (void)!write(STDERR_FILENO, kLine, sizeof kLine - 1);
+  size_t skip = g_progress != 0 ? 0 : 4;  // escape codes only to a terminal
+  (void)!write(STDERR_FILENO, kLine + skip, sizeof kLine - 1 - skip);
   _exit(128 + signal);
 }
 
-static bool is_satellite_tuner(int tuner) {
-  int32_t type = nim_type_of(read_nim_sockets(), tuner);
-  return type == SYS_DVBS || type == SYS_DVBS2;
+// Whether the tuner list says the tuner is a satellite tuner; says why not.
+static bool check_tuner(int tuner) {
+  nim_listing listing = read_nim_sockets();
+  int32_t type = nim_type_of(listing, tuner);
+  if (type == SYS_DVBS || type == SYS_DVBS2) return true;
+  if (!listing.read)
+    (void)fputs("skyscan: cannot read the tuner list (cat /proc/bus/nim_sockets failed)\n", stderr);
+  else if (type == SYS_UNDEFINED)
+    (void)fprintf(stderr, "skyscan: tuner %d is not in the tuner list /proc/bus/nim_sockets\n", tuner);
+  else
+    (void)fprintf(stderr, "skyscan: tuner %d is not a satellite tuner\n", tuner);
+  return false;
 }
 
-static void summary(const options &o, const scan_run &run, const scan_tally &t) {
-  if (o.quiet) return;
-  if (run.progress) write_all(STDERR_FILENO, "\r\033[K", 4);
+// What the scan came to. Every window refused is a failure with its own
+// line; the rest is the summary, which -q silences.
+static int summary(const options &o, const scan_run &run, const scan_tally &t) {
+  end_progress(run);
+  if (t.searches > 0 && t.refused == t.searches) {
+    (void)fprintf(stderr, "skyscan: the driver refused every search window (request 1 failed %u times)\n", t.refused);
+    return 1;
+  }
+  if (o.quiet) return 0;
   char spent[16];
   format_duration(spent, sizeof spent, seconds_since(run.started));
   if (t.found == 0)
     (void)fprintf(stderr,
-            "skyscan: no carrier found in %u searches over %d sweeps (%s); check that the dish is aimed, the "
+            "skyscan: no carrier found in %u searches over %d sweep%s (%s); check that the dish is aimed, the "
             "cable is connected and the LNB type is right\n",
-            t.searches, run.sweeps, spent);
+            t.searches, run.sweeps, run.sweeps == 1 ? "" : "s", spent);
   else
-    (void)fprintf(stderr, "skyscan: %u carrier%s in %d sweeps, %u searches, %s\n", t.found, t.found == 1 ? "" : "s",
-            run.sweeps, t.searches, spent);
+    (void)fprintf(stderr, "skyscan: %u carrier%s in %d sweep%s, %u searches, %s\n", t.found, t.found == 1 ? "" : "s",
+            run.sweeps, run.sweeps == 1 ? "" : "s", t.searches, spent);
+  if (t.refused > 0)
+    (void)fprintf(stderr, "skyscan: the driver refused %u of %u search windows (request 1 failed); they were not searched\n",
+                  t.refused, t.searches);
   if (t.rejected > 0)
     (void)fprintf(stderr, "skyscan: %u implausible driver result%s dropped\n", t.rejected, t.rejected == 1 ? "" : "s");
+  return 0;
+}
+
+// A result line could not be written: the scan stops, and says why.
+static int lost_output(const scan_run &run) {
+  end_progress(run);
+  (void)fprintf(stderr, "skyscan: cannot write the results: %s\n", strerror(run.write_error));
+  return 1;
 }
 
 static transponder_list g_book;  // every carrier listed, too large for the stack
@@ -285,7 +368,7 @@ static const uint32_t kGapTiers[] = {4, 2, 1};
 static bool switch_lnb(const options &o, scan_run &run, int frontend_fd, const planned_sweep &p) {
   lnb_step failed = set_lnb(frontend_fd, p.setup.lane, p.high_band, o.port);
   if (failed != LNB_DONE) {
-    if (run.progress) write_all(STDERR_FILENO, "\r\033[K", 4);
+    end_progress(run);
     (void)fprintf(stderr, "skyscan: the LNB could not be set (%s): %s\n", lnb_step_name(failed), strerror(errno));
     return false;
   }
@@ -299,6 +382,8 @@ static int scan(const options &o, int frontend_fd, int blindscan_fd) {
   scan_run run = {};
   run.blindscan_fd = blindscan_fd;
   run.progress = !o.quiet && isatty(STDERR_FILENO);
+  run.banded = o.request.lnb.high_khz != 0;
+  g_progress = run.progress;
   run.sweeps = plan_sweeps(o.request, sweeps);
   for (int i = 0; i < run.sweeps; ++i) run.span_total_khz += sweeps[i].setup.if_high_khz - sweeps[i].setup.if_low_khz;
   clock_gettime(CLOCK_MONOTONIC, &run.started);
@@ -315,6 +400,7 @@ static int scan(const options &o, int frontend_fd, int blindscan_fd) {
     if (!switch_lnb(o, run, frontend_fd, p)) return 1;
     show_progress(run, p.setup.if_low_khz, true);
     run_sweep(p.setup, static_cast<uint8_t>(run.sweep), driver, sink, g_book, tally, g_gaps);
+    if (tally.stopped) return lost_output(run);
     run.span_done_khz += p.setup.if_high_khz - p.setup.if_low_khz;
   }
   // Then the gaps beside the carriers, the widest of every sweep first.
@@ -330,14 +416,10 @@ static int scan(const options &o, int frontend_fd, int blindscan_fd) {
       if (!switch_lnb(o, run, frontend_fd, p)) return 1;
       show_progress(run, p.setup.if_low_khz, true);
       fill_gaps(p.setup, index, min_khz, driver, sink, g_book, tally, g_gaps);
+      if (tally.stopped) return lost_output(run);
     }
   }
-  summary(o, run, tally);
-  if (tally.searches > 0 && tally.refused == tally.searches) {
-    (void)fprintf(stderr, "skyscan: the driver refused every search window (request 1 failed %u times)\n", tally.refused);
-    return 1;
-  }
-  return 0;
+  return summary(o, run, tally);
 }
 
 int main(int argc, char **argv) {
@@ -350,10 +432,7 @@ int main(int argc, char **argv) {
   (void)snprintf(blindscan, sizeof blindscan, kBlindscanPath, o.tuner);
   struct stat st;
   if (stat(frontend, &st) != 0) return fail("no frontend node", frontend);
-  if (!is_satellite_tuner(o.tuner)) {
-    (void)fprintf(stderr, "skyscan: tuner %d is not a satellite tuner\n", o.tuner);
-    return 1;
-  }
+  if (!check_tuner(o.tuner)) return 1;
   struct sigaction on_signal = {};
   on_signal.sa_handler = interrupted;
   (void)sigaction(SIGINT, &on_signal, nullptr);

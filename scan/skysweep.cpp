@@ -2,7 +2,8 @@
 // node /dev/dvb/adapter0/frontendN and its socket type in
 // /proc/bus/nim_sockets, then sweeps the intermediate-frequency range in
 // 10 MHz steps on /dev/blindscanN. Result lines go to standard error; usage
-// and "unsupported device" to standard output. Exit status is always 0.
+// and "unsupported device" to standard output. Exit status is always 0; a
+// result line that cannot be written stops the sweep.
 #include <cstdio>
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -46,10 +47,12 @@ static bool is_satellite_tuner(int32_t bus) {
 }
 
 // Steps from start_freq upward while below end_freq. The stop test runs
-// before the addition, so an end_freq near INT32_MAX cannot overflow f.
+// before the addition, so an end_freq near INT32_MAX cannot overflow f. A
+// result line that cannot be written ends the sweep: the rest would be lost
+// too, and the exit status stays 0 as plugins expect.
 static void sweep(int fd, const scan_options &o) {
   for (int32_t f = o.start_freq; f < o.end_freq; f += kStepMHz) {
-    blindscan_step(fd, f, o);
+    if (!blindscan_step(fd, f, o)) break;
     if (f > INT32_MAX - kStepMHz) break;
   }
 }

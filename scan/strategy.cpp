@@ -52,7 +52,7 @@ static uint32_t windows_left(const sweep_run &run, uint32_t from) {
 // Whether `extra` searches fit while the rest of the sweep from `resume`
 // stays affordable at one window per search.
 static bool affordable(const sweep_run &run, uint32_t extra, uint32_t resume) {
-  return run.used + extra + windows_left(run, resume) <= run.sweep.budget;
+  return !run.tally.stopped && run.used + extra + windows_left(run, resume) <= run.sweep.budget;
 }
 
 static uint8_t row(uint32_t value, uint32_t rows) { return value < rows ? static_cast<uint8_t>(value) : kUnknown; }
@@ -156,8 +156,8 @@ static carrier_view search(sweep_run &run, uint32_t window_khz, uint32_t cap) {
     // A full book cannot tell new from known: list nothing more.
     v.fresh = add_hit(run.book, h) && run.book.count > before;
     if (v.fresh) {
-      run.tally.found++;
       run.sink.carrier(run.sink.context, r, h.khz, run.sweep.lane);
+      if (!run.tally.stopped) run.tally.found++;
     } else {
       run.tally.repeats++;
     }
@@ -227,7 +227,7 @@ void run_sweep(const sweep_setup &sweep, uint8_t index, const scan_driver &drive
   uint32_t known_skirt = 0;              // of the carrier ending there, if one does
   bool known_carrier = false;
   uint32_t f = sweep.if_low_khz;
-  while (f < sweep.if_high_khz && run.used < sweep.budget) {
+  while (f < sweep.if_high_khz && run.used < sweep.budget && !tally.stopped) {
     uint32_t step_end = f + kWindowKHz;
     carrier_view x = look(run, f, sweep.sr_max, kMaxRetries, step_end);
     if (!x.valid) {

@@ -56,7 +56,9 @@ struct sweep_setup {
 };
 
 struct scan_sink {
-  // A carrier not listed before, with its frequency at the dish.
+  // A carrier not listed before, with its frequency at the dish. A sink
+  // that cannot pass it on sets the tally's `stopped`: the carrier is not
+  // counted and no search follows.
   void (*carrier)(void *context, const blindscan_result &result, int32_t dish_khz, uint8_t lane);
   // After every search: the IF the sweep has reached.
   void (*progress)(void *context, uint32_t if_khz);
@@ -80,6 +82,7 @@ struct gap_list {
 
 struct scan_tally {
   uint32_t searches, refused, locked, found, repeats, rejected;
+  bool stopped;  // the sink lost a carrier: the scan ends
   // Seen so far: searches that returned a carrier though a listed wider one
   // sat inside the window, or a listed narrower one nearer its centre.
   uint32_t passed_wider, passed_nearer;

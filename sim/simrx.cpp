@@ -6,8 +6,10 @@
 // demodulator preference from $SIMRX_DEMOD and its reach from $SIMRX_REACH
 // when set), and logs every request
 // the tool makes to $SIMRX_DIR/requests.log. At exit it appends what the
-// requests would have cost on a receiver to $SIMRX_DIR/cost. Everything else
-// goes on to the real call. Frequencies: description in kHz at the dish,
+// requests would have cost on a receiver to $SIMRX_DIR/cost, and the tool's
+// monotonic clock runs on by that modelled time, so its own summary and
+// estimates show what a receiver would take. Everything else goes on to the
+// real call. Frequencies: description in kHz at the dish,
 // requests in Hz of IF.
 #include <cerrno>
 #include <cstdarg>
@@ -161,6 +163,13 @@ __attribute__((constructor)) static void simrx_start() {
   log_line("simrx: ready");
 }
 
+// What the requests and waits so far would have taken on a receiver, ms.
+static uint64_t modelled_ms() {
+  uint64_t total = g_waited_ms;
+  for (int k = 0; k < kCostKinds; ++k) total += static_cast<uint64_t>(g_cost_count[k]) * kRequestCosts[k].ms;
+  return total;
+}
+
 // One line per process: the requests by kind, the waits, and the modelled
 // total, which a benchmark sums over the runs of one scan.
 __attribute__((destructor)) static void simrx_stop() {
@@ -169,8 +178,7 @@ __attribute__((destructor)) static void simrx_stop() {
   snprintf(path, sizeof path, "%s/cost", g_dir);
   FILE *out = fopen(path, "a");
   if (out == nullptr) return;
-  uint64_t total = g_waited_ms;
-  for (int k = 0; k < kCostKinds; ++k) total += static_cast<uint64_t>(g_cost_count[k]) * kRequestCosts[k].ms;
+  uint64_t total = modelled_ms();
   fprintf(out, "searches=%u locked=%u lnb=%u diseqc=%u waited_ms=%llu modelled_ms=%llu\n",
           g_cost_count[COST_LOCKED] + g_cost_count[COST_EMPTY], g_cost_count[COST_LOCKED],
           g_cost_count[COST_VOLTAGE] + g_cost_count[COST_TONE], g_cost_count[COST_DISEQC],
@@ -437,6 +445,19 @@ SIM_EXPORT unsigned int sleep(unsigned int seconds) {
   log_line("sleep %u", seconds);
   g_waited_ms += 1000ull * seconds;
   return g_rx.real_wait ? real<unsigned (*)(unsigned)>("sleep")(seconds) : 0;
+}
+
+// The monotonic clock a tool reads runs ahead by the modelled time, which
+// stands in for the waits and requests that take no real time here. With
+// "wait real" the waits are real and the clock is left alone.
+SIM_EXPORT int clock_gettime(clockid_t id, struct timespec *t) {
+  int ret = real<int (*)(clockid_t, timespec *)>("clock_gettime")(id, t);
+  if (!g_ready || g_rx.real_wait || id != CLOCK_MONOTONIC || ret != 0) return ret;
+  uint64_t ms = modelled_ms();
+  t->tv_sec += static_cast<time_t>(ms / 1000u);
+  t->tv_nsec += static_cast<long>(ms % 1000u) * 1000000L;
+  if (t->tv_nsec >= 1000000000L) t->tv_sec++, t->tv_nsec -= 1000000000L;
+  return ret;
 }
 
 // Settle waits of a tool, counted in the modelled time; real only with

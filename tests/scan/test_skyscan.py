@@ -1,6 +1,8 @@
 """skyscan run against the simulated receiver: the carriers it lists, the
 LNB requests it makes, its summary and its exit status."""
 import os
+import pty
+import re
 import signal
 import subprocess
 import tempfile
@@ -26,20 +28,24 @@ def nearest_carrier(carriers, khz, pol):
 
 
 class Scan:
-    def __init__(self, args=(), sat=DEFAULT_SAT, text=None, simrx=()):
+    def __init__(self, args=(), sat=DEFAULT_SAT, text=None, simrx=(), stdout=subprocess.PIPE, stderr=subprocess.PIPE):
         with tempfile.TemporaryDirectory() as rundir:
             if text is not None:
                 sat = os.path.join(rundir, "receiver.sat")
                 with open(sat, "w") as f:
                     f.write(text)
-            done = subprocess.run([SIMRX, "-s", sat, "-d", rundir, *simrx, SKYSCAN, *args], capture_output=True,
-                                  text=True, timeout=120)
-            self.status, self.stdout, self.stderr = done.returncode, done.stdout, done.stderr
+            done = subprocess.run([SIMRX, "-s", sat, "-d", rundir, *simrx, SKYSCAN, *args], stdout=stdout,
+                                  stderr=stderr, text=True, timeout=120)
+            self.status, self.stdout, self.stderr = done.returncode, done.stdout or "", done.stderr or ""
             with open(os.path.join(rundir, "requests.log")) as f:
                 self.log = f.read().splitlines()
             self.carriers = carriers_in_view(rundir) if os.path.exists(os.path.join(rundir, "carriers")) else []
-            with open(os.path.join(rundir, "cost")) as f:
-                self.searches = sum(int(line.split()[0].split("=")[1]) for line in f)
+            costs = []  # none from a tool killed by a signal
+            if os.path.exists(os.path.join(rundir, "cost")):
+                with open(os.path.join(rundir, "cost")) as f:
+                    costs = [dict(word.split("=") for word in line.split()) for line in f]
+            self.searches = sum(int(c["searches"]) for c in costs)
+            self.modelled_s = sum(int(c["modelled_ms"]) for c in costs) // 1000
 
     def listed(self):
         return sorted((int(line.split()[2]), line.split()[1][0]) for line in self.stdout.splitlines())
@@ -85,11 +91,57 @@ class WholeSatellite(unittest.TestCase):
         self.assertTrue(all(w < 1460000000 for w in windows))
 
 
+def on_a_terminal(args, text):
+    """What a scan shows on standard error when that is a terminal."""
+    with tempfile.TemporaryDirectory() as rundir:
+        sat = os.path.join(rundir, "receiver.sat")
+        with open(sat, "w") as f:
+            f.write(text)
+        leader, terminal = pty.openpty()
+        scan = subprocess.Popen([SIMRX, "-s", sat, "-d", rundir, SKYSCAN, *args], stdout=subprocess.DEVNULL,
+                                stderr=terminal)
+        os.close(terminal)
+        shown = b""
+        while True:
+            try:
+                chunk = os.read(leader, 4096)
+            except OSError:  # the terminal's last writer is gone
+                break
+            if not chunk:
+                break
+            shown += chunk
+        os.close(leader)
+        scan.wait(timeout=60)
+        return shown.decode()
+
+
 class Summary(unittest.TestCase):
-    def test_one_summary_line_at_the_end_unless_quiet(self):
+    def test_one_summary_line_at_the_end_with_the_time_a_receiver_takes(self):
         scan = Scan()
-        self.assertRegex(scan.stderr, r"^skyscan: 32 carriers in 4 sweeps, [0-9]+ searches, 0:[0-9]{2}\n$")
+        found = re.fullmatch(r"skyscan: 32 carriers in 4 sweeps, ([0-9]+) searches, ([0-9]+):([0-9]{2})\n", scan.stderr)
+        self.assertIsNotNone(found, scan.stderr)
+        self.assertEqual(int(found[1]), scan.searches)
+        # The simulated receiver's clock runs on its modelled time.
+        self.assertAlmostEqual(int(found[2]) * 60 + int(found[3]), scan.modelled_s, delta=1)
+        self.assertGreater(scan.modelled_s, 300)
+
+    def test_quiet_leaves_standard_error_to_errors(self):
         self.assertEqual(Scan(["--quiet"]).stderr, "")
+        self.assertEqual(on_a_terminal(["-q", "-p", "h", "-b", "low"], SATELLITE_TUNER + "tp 11000000 H 27500000 DVB-S QPSK 3/4 0.35 off off\n"), "")
+
+    def test_progress_names_sweeps_as_the_lnb_has_them(self):
+        text = SATELLITE_TUNER + "tp 11000000 H 27500000 DVB-S QPSK 3/4 0.35 off off\n"
+        universal, single = on_a_terminal(["-p", "h"], text), on_a_terminal(["-p", "h", "-l", "10000"], text)
+        self.assertIn("sweep 1/2 horizontal low band: ", universal)
+        self.assertIn("sweep 2/2 horizontal high band: ", universal)
+        self.assertIn("sweep 1/1 horizontal: ", single)
+        self.assertNotIn("band", single)
+
+    def test_refused_windows_are_named_in_the_summary_of_a_scan_that_ran(self):
+        scan = Scan(["-p", "h", "-b", "low"], text=SATELLITE_TUNER + "fault request=1 at=1000\n")
+        self.assertEqual(scan.status, 0)
+        self.assertIn("skyscan: the driver refused 1 of 100 search windows (request 1 failed); they were not searched\n",
+                      scan.stderr)
 
     def test_an_empty_sky_is_a_scan_that_says_so(self):
         scan = Scan(text=SATELLITE_TUNER)
@@ -105,6 +157,10 @@ class CannotScan(unittest.TestCase):
              "skyscan: no frontend node /dev/dvb/adapter0/frontend3: No such file or directory\n"),
             ("cable tuner", ["-t", "1"], SATELLITE_TUNER + "tuner 1 DVB-C cable NIM\n",
              "skyscan: tuner 1 is not a satellite tuner\n"),
+            ("tuner missing from the list", ["-t", "1"], SATELLITE_TUNER + "frontend 1\n",
+             "skyscan: tuner 1 is not in the tuner list /proc/bus/nim_sockets\n"),
+            ("unreadable tuner list", [], SATELLITE_TUNER + "fault listing\n",
+             "skyscan: cannot read the tuner list (cat /proc/bus/nim_sockets failed)\n"),
             ("busy frontend", [], SATELLITE_TUNER + "fault frontend open\n",
              "skyscan: cannot open /dev/dvb/adapter0/frontend0: Device or resource busy (another program, such as "
              "the receiver's menu, may be using the tuner)\n"),
@@ -138,16 +194,54 @@ class CannotScan(unittest.TestCase):
                 time.sleep(0.05)
             scan.send_signal(signal.SIGINT)
             _, stderr = scan.communicate(timeout=30)
-        self.assertEqual((scan.returncode, stderr), (130, b"\r\x1b[Kskyscan: interrupted\n"))
+        # Standard error is no terminal here: no escape codes in the log.
+        self.assertEqual((scan.returncode, stderr), (130, b"skyscan: interrupted\n"))
 
     def test_command_line_errors_exit_2(self):
         for args in (["-f", "12000-11000"], ["-s", "0-45"], ["-p", "x"], ["-b", "mid"], ["-t", "9"], ["-d", "E"],
-                     ["-l", "9750/10600"], ["extra"], ["--frequency=1"]):
+                     ["-l", "9750/10600"], ["extra"], ["--frequency=1"], ["-x"], ["-f"]):
             with self.subTest(args=args):
                 scan = Scan(args, text=SATELLITE_TUNER)
                 self.assertEqual(scan.status, 2)
+                self.assertTrue(scan.stderr.startswith("skyscan: "), scan.stderr)
                 self.assertIn("Try 'skyscan --help' for more information.", scan.stderr)
                 self.assertFalse([line for line in scan.log if line.startswith(("open", "ioctl"))])
+
+    def test_a_request_that_cannot_search_anything_is_refused(self):
+        cases = [
+            (["-f", "10000-10500"], "frequencies '10000-10500' are outside what the LNB delivers, 10700-12750 MHz"),
+            (["-b", "high", "-f", "10700-11000"], "band 'high' is not reached by 10700-11000 MHz: it is 11700-12750 MHz"),
+            (["-b", "low", "-f", "11800-12000"], "band 'low' is not reached by 11800-12000 MHz: it is 10700-11700 MHz"),
+            (["-l", "10750", "-f", "10700-11000"],
+             "frequencies '10700-11000' are outside what the LNB delivers, 11700-12900 MHz"),
+            (["-l", "5150", "-f", "10700-12750"], "frequencies '10700-12750' are outside what the LNB delivers, 3000-4200 MHz"),
+            (["-l", "10750", "-b", "high"], "band 'high' does not apply: a single-oscillator LNB has one band"),
+            (["-b", "low", "-l", "5150"], "band 'low' does not apply: a single-oscillator LNB has one band"),
+        ]
+        for args, message in cases:
+            with self.subTest(args=args):
+                scan = Scan(args)
+                self.assertEqual((scan.status, scan.stdout), (2, ""))
+                self.assertEqual(scan.stderr, f"skyscan: {message}\nTry 'skyscan --help' for more information.\n")
+                self.assertFalse([line for line in scan.log if line.startswith(("open", "ioctl"))])
+
+
+class LostOutput(unittest.TestCase):
+    def test_a_result_line_that_cannot_be_written_ends_the_scan(self):
+        with open("/dev/full", "w") as full:
+            scan = Scan(stdout=full)
+        self.assertEqual((scan.status, scan.stderr), (1, "skyscan: cannot write the results: No space left on device\n"))
+        # It stops at the first carrier: no search after the one that found it.
+        searches = [line for line in scan.log if line.startswith(("ioctl BS_SET_PARAMS", "ioctl BS_GET_RESULT"))]
+        self.assertTrue(searches[-1].startswith("ioctl BS_GET_RESULT -> 0"), searches[-1])
+        self.assertEqual(len([line for line in searches if line.startswith("ioctl BS_GET_RESULT -> 0")]), 1)
+
+    def test_a_reader_that_goes_away_ends_it_as_pipes_do(self):
+        reader, writer = os.pipe()
+        os.close(reader)
+        scan = Scan(stdout=writer)
+        os.close(writer)
+        self.assertEqual((scan.status, scan.stderr), (-signal.SIGPIPE, ""))
 
 
 if __name__ == "__main__":

@@ -91,13 +91,13 @@ def sweep(start, end, sr=(2, 45), found=None, bus=0):
 
 
 class Run:
-    def __init__(self, description, args):
+    def __init__(self, description, args, stderr=subprocess.PIPE):
         with tempfile.TemporaryDirectory() as tmp:
             sat = os.path.join(tmp, "rx.sat")
             with open(sat, "w") as f:
                 f.write(textwrap.dedent(description))
             done = subprocess.run([SIMRX, "-s", sat, "-d", tmp, SKYSWEEP, *map(str, args)],
-                                  capture_output=True, timeout=60)
+                                  stdout=subprocess.PIPE, stderr=stderr, timeout=60)
             with open(os.path.join(tmp, "requests.log")) as f:
                 self.log = f.read().splitlines()
             carriers = os.path.join(tmp, "carriers")
@@ -106,7 +106,7 @@ class Run:
                 with open(carriers) as f:
                     self.carriers = [line.split() for line in f if line.startswith("carrier ")]
         self.stdout = done.stdout.decode()
-        self.stderr = done.stderr.decode()
+        self.stderr = (done.stderr or b"").decode()
         self.status = done.returncode
 
 
@@ -299,6 +299,21 @@ class ResultLines(unittest.TestCase):
         lines = run.stderr.splitlines(keepends=True)
         self.assertEqual(writes, [f"write 2 {len(line)}" for line in lines])
         self.assertEqual(len(lines), 2)
+
+    def test_a_line_that_cannot_be_written_ends_the_sweep(self):
+        description = SATELLITE_TUNER + "result at=1000 1000000000 22000000 6 9 2 2 0 0\n" \
+                                        "result at=1010 1010000000 45000000 5 0 0 5 1 0\n"
+        first = opening() + step(990) + step(1000, words=[1000000000, 22000000, 6, 9, 2, 2, 0, 0])
+        reader, closed_pipe = os.pipe()
+        os.close(reader)
+        # A full disk stops the sweep quietly, status 0; a reader gone ends it as pipes do.
+        with open("/dev/full", "wb") as full:
+            for name, stderr, status, log in (("full disk", full, 0, first + ["close /dev/blindscan0"]),
+                                              ("closed pipe", closed_pipe, -13, first)):
+                with self.subTest(name):
+                    run = Run(description, [990, 1020], stderr=stderr)
+                    self.assertEqual((run.status, run.log), (status, log))
+        os.close(closed_pipe)
 
 
 class DefaultSatellite(unittest.TestCase):
