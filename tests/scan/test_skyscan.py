@@ -2,6 +2,7 @@
 LNB requests it makes, its summary and its exit status."""
 import os
 import pty
+import random
 import re
 import signal
 import subprocess
@@ -89,6 +90,11 @@ class WholeSatellite(unittest.TestCase):
         self.assertEqual([line for line in scan.log if "FE_SET_TONE" in line], ["ioctl FE_SET_TONE SEC_TONE_OFF -> 0"])
         windows = [int(line.split()[2]) for line in scan.log if line.startswith("ioctl BS_SET_PARAMS")]
         self.assertTrue(all(w < 1460000000 for w in windows))
+        one_rate = Scan(["-q", "-p", "h", "-b", "low", "-s", "27-27"], text=SATELLITE_TUNER + "tp 11000000 H 27000000 "
+                        "DVB-S QPSK 3/4 0.35 off off\n")
+        self.assertEqual((one_rate.status, len(one_rate.listed())), (0, 1))
+        self.assertEqual({tuple(line.split()[3:5]) for line in one_rate.log if line.startswith("ioctl BS_SET_PARAMS")},
+                         {("27000000", "27000000")})
 
 
 def on_a_terminal(args, text):
@@ -115,6 +121,48 @@ def on_a_terminal(args, text):
         return shown.decode()
 
 
+def hidden_narrow_carriers():
+    """In each band and polarisation, a narrow carrier just below a wider one
+    in the band's first window: both demodulator models lock the wider one
+    there, and the narrow one hides in a 2.1 MHz gap that only the narrowest
+    round of gap searches reaches."""
+    text = SATELLITE_TUNER + "jitter off\n"
+    for pol in "HV":
+        for band_start in (10700000, 11800000):
+            text += f"tp {band_start + 1000} {pol} 2000000 DVB-S2 QPSK 3/4 0.20 on auto\n" \
+                    f"tp {band_start + 7500} {pol} 8000000 DVB-S2 8PSK 3/4 0.35 on auto\n"
+    return text
+
+
+def crowded_band(seed=7):
+    """Seventy carriers of mixed widths packed into the horizontal low band."""
+    rng, text, edge = random.Random(seed), SATELLITE_TUNER, 10702000
+    while True:
+        rate = rng.choice([2000, 2500, 3000, 4000, 6000, 8000, 12000, 22000, 27500])
+        half = rate * 135 // 200
+        if edge + 2 * half > 11700000:
+            return text
+        text += f"tp {edge + half} H {rate}000 DVB-S2 8PSK 3/4 0.35 on auto\n"
+        edge += 2 * half + rng.choice([0, 0, 500, 2000, 2500, 3000])
+
+
+class HiddenCarriers(unittest.TestCase):
+    def test_gap_searches_find_narrow_carriers_in_every_band_and_polarisation(self):
+        for args in ([], ["-b", "both"]):
+            for simrx in (["-m", "nearest"], ["-m", "wider"], ["-m", "nearest", "-r", "half"]):
+                with self.subTest(args=args, simrx=simrx):
+                    scan = Scan(["-q", *args], text=hidden_narrow_carriers(), simrx=simrx)
+                    self.assertEqual(scan.status, 0)
+                    self.assertEqual(scan.listed(), scan.carriers)  # each on its own lane, none twice
+
+    def test_a_crowded_band_keeps_to_the_plain_sweeps_searches(self):
+        for preference in ("nearest", "wider"):
+            with self.subTest(preference):
+                scan = Scan(["-q", "-p", "h", "-b", "low"], text=crowded_band(), simrx=["-m", preference])
+                self.assertEqual(sorted(nearest_carrier(scan.carriers, *c) for c in scan.listed()), scan.carriers)
+                self.assertLessEqual(scan.searches, 120)
+
+
 class Summary(unittest.TestCase):
     def test_one_summary_line_at_the_end_with_the_time_a_receiver_takes(self):
         scan = Scan()
@@ -136,6 +184,12 @@ class Summary(unittest.TestCase):
         self.assertIn("sweep 2/2 horizontal high band: ", universal)
         self.assertIn("sweep 1/1 horizontal: ", single)
         self.assertNotIn("band", single)
+
+    def test_implausible_driver_results_are_counted_down_to_one(self):
+        nonsense = "result at=1000 1000000000 99000000 6 9 2 2 0 0\n"  # 99 Msym/s, outside 2-45
+        scan = Scan(["-p", "h", "-b", "low"], text=SATELLITE_TUNER + nonsense)
+        self.assertEqual((scan.status, scan.stdout), (0, ""))
+        self.assertIn("skyscan: 1 implausible driver result dropped\n", scan.stderr)
 
     def test_refused_windows_are_named_in_the_summary_of_a_scan_that_ran(self):
         scan = Scan(["-p", "h", "-b", "low"], text=SATELLITE_TUNER + "fault request=1 at=1000\n")
@@ -199,7 +253,7 @@ class CannotScan(unittest.TestCase):
 
     def test_command_line_errors_exit_2(self):
         for args in (["-f", "12000-11000"], ["-s", "0-45"], ["-p", "x"], ["-b", "mid"], ["-t", "9"], ["-d", "E"],
-                     ["-l", "9750/10600"], ["extra"], ["--frequency=1"], ["-x"], ["-f"]):
+                     ["-l", "9750/10600"], ["extra"], ["--frequency=1"], ["-x"], ["-f"], ["-t", "8"]):
             with self.subTest(args=args):
                 scan = Scan(args, text=SATELLITE_TUNER)
                 self.assertEqual(scan.status, 2)
