@@ -10,6 +10,7 @@ import json
 import os
 import re
 import shutil
+import signal
 import subprocess
 import tempfile
 import unittest
@@ -299,10 +300,33 @@ class Input(unittest.TestCase):
         done = skylist(stdin=many)
         self.assertEqual((done.returncode, done.stdout), (2, ""))
         self.assertEqual(done.stderr, "skylist: -:2049: more than 2048 transponders; no list written\n")
-        with open("/dev/full", "w") as full:
-            done = subprocess.run([*SKYLIST, CAPTURE], stdout=full, stderr=subprocess.PIPE, text=True, timeout=60)
-        self.assertEqual((done.returncode, done.stderr),
-                         (2, "skylist: cannot write the list: No space left on device\n"))
+
+    def test_a_list_that_cannot_be_written_is_reported_in_every_format(self):
+        # A full disk, and a reader that has gone: with SIGPIPE at its default
+        # the pipe ends skylist quietly, as any filter; ignored, it is an error.
+        def run(fmt, stdout, **kw):
+            return subprocess.run([*SKYLIST, "-f", fmt, "-"], input=GOOD, stdout=stdout, stderr=subprocess.PIPE,
+                                  text=True, timeout=60, **kw)
+
+        def ignore_sigpipe():
+            signal.signal(signal.SIGPIPE, signal.SIG_IGN)
+
+        for fmt in ("dvbv5", "jsonl", "svg"):
+            with self.subTest(format=fmt), open("/dev/full", "w") as full:
+                done = run(fmt, full)
+                self.assertEqual((done.returncode, done.stderr),
+                                 (2, "skylist: cannot write the list: No space left on device\n"))
+            read_end, write_end = os.pipe()
+            os.close(read_end)
+            try:
+                with self.subTest(format=fmt, sigpipe="default"):
+                    done = run(fmt, write_end)
+                    self.assertEqual((done.returncode, done.stderr), (-signal.SIGPIPE, ""))
+                with self.subTest(format=fmt, sigpipe="ignored"):
+                    done = run(fmt, write_end, preexec_fn=ignore_sigpipe)
+                    self.assertEqual((done.returncode, done.stderr), (2, "skylist: cannot write the list: Broken pipe\n"))
+            finally:
+                os.close(write_end)
 
     def test_standard_input_is_read_only_without_files_or_as_dash(self):
         other = GOOD.replace("11141000", "12000000")
@@ -366,6 +390,17 @@ class Comparison(unittest.TestCase):
         # Without known lists nothing is compared, and no key is added.
         self.assertNotIn("status", skylist("-f", "jsonl", self.scan).stdout)
 
+    def test_a_known_list_with_nothing_in_it_is_an_error_of_that_file(self):
+        empty = os.path.join(os.path.dirname(self.own), "empty")
+        for text in ("", "# nothing here\n", dvbv5_block(11500000, "HORIZONTAL", "1x")):
+            with self.subTest(text=text):
+                with open(empty, "w") as f:
+                    f.write(text)
+                done = skylist("-k", empty, "-f", "jsonl", self.scan)
+                self.assertEqual(done.returncode, 1)
+                self.assertTrue(done.stderr.endswith(f"skylist: {empty}: no transponders read\n"), done.stderr)
+                self.assertEqual(len(done.stdout.splitlines()), 4)
+
     def test_only_selects_what_is_written_and_the_channel_file_says_why(self):
         done = self.compare("-o", "changed,missing,neighbour")
         self.assertEqual([e["name"] for e in dvbv5_entries(done.stdout)], ["11100 H 22000", "11200 H 5000", "11400 V 27500"])
@@ -414,9 +449,14 @@ class CommandLine(unittest.TestCase):
         self.assertEqual((done.returncode, done.stdout), (2, ""))
         self.assertEqual(done.stderr, "skylist: unknown format 'json' (dvbv5, jsonl or svg)\n"
                                       "Try 'skylist --help' for more information.\n")
-        done = skylist("--colour")
-        self.assertEqual((done.returncode, done.stdout), (2, ""))
-        self.assertIn("unrecognized option '--colour'", done.stderr)
+        # getopt's own complaints name the program as every other message does.
+        for args, said in ((["--colour"], "unrecognized option '--colour'"), (["-x"], "invalid option -- 'x'"),
+                           (["-f"], "option requires an argument -- 'f'"),
+                           (["--known"], "option '--known' requires an argument")):
+            with self.subTest(args=args):
+                done = skylist(*args)
+                self.assertEqual((done.returncode, done.stdout), (2, ""))
+                self.assertEqual(done.stderr, f"skylist: {said}\nTry 'skylist --help' for more information.\n")
 
 
 if __name__ == "__main__":
