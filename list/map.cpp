@@ -1,17 +1,30 @@
-// The SVG map of the list: the band a universal LNB delivers (10700 to
-// 12750 MHz) across, one lane per polarisation down. Each carrier is drawn
+// The SVG map of the list: the band its entries occupy across (a universal
+// LNB's 10700 to 12750 MHz, C band's 3400 or 3000 to 4200 MHz, else the
+// entries' own span), one lane per polarisation down. Each carrier is drawn
 // in kHz, as wide as the band it occupies, with its full entry as a
 // tooltip. Below its lane stands a label, the frequency in MHz (rounded)
 // and the symbol rate in Msym/s; labels of crowded carriers are pushed
 // apart and joined to their carrier by a leader line. A crowded band
 // widens the page; only past the widest page are the narrowest carriers'
 // labels left out, and their tooltips stay.
+#include <cstdint>
 #include <cstring>
 
 #include "compare.h"
 #include "formats.h"
 
-constexpr int32_t kBandLowKHz = 10700000, kBandHighKHz = 12750000, kBandSwitchKHz = 11700000;
+// The bands a map spans, in kHz at the dish: the one that holds most of the
+// entries is drawn. C band reaches down to 3000 MHz only where entries do.
+struct band {
+  int32_t low_khz, high_khz;
+  int32_t switch_khz;  // a universal LNB's low and high band meet here; 0 for none
+};
+static const band kKuBand = {10700000, 12750000, 11700000};
+static const band kCBand = {3400000, 4200000, 0};
+static const band kExtendedCBand = {3000000, 4200000, 0};
+// Grid steps in MHz: the finest that draws at most 25 lines.
+static const int32_t kTickSteps[] = {1, 2, 5, 10, 20, 50, 100, 200, 500, 1000, 2000, 5000, 10000, 20000, 50000, 100000};
+constexpr int kMostTicks = 25;
 
 // Page geometry in pixels: the title and the frequency axis on top, then
 // per lane the carriers' strip, the leader lines and the labels.
@@ -59,7 +72,57 @@ static double band_khz(const list_entry &t) {
   return static_cast<double>(entry_symbol_rate(t)) / 100000.0 * (100 + percent);
 }
 
-static bool in_band(const list_entry &t) { return entry_khz(t) >= kBandLowKHz && entry_khz(t) <= kBandHighKHz; }
+static band g_band = kKuBand;  // the map's, chosen by choose_band
+
+static bool within(const list_entry &t, const band &b) {
+  return entry_khz(t) >= b.low_khz && entry_khz(t) <= b.high_khz;
+}
+static bool in_band(const list_entry &t) { return within(t, g_band); }
+
+static int32_t tick_mhz(const band &b) {
+  int32_t span = (b.high_khz - b.low_khz) / 1000;
+  for (int32_t step : kTickSteps)
+    if (span / step <= kMostTicks) return step;
+  return kTickSteps[sizeof kTickSteps / sizeof kTickSteps[0] - 1];
+}
+
+// The entries' own span, carriers' skirts included, widened to whole grid
+// steps: a band no table knows (Ka, an odd oscillator). Worked in 64 bits:
+// rounded up, a frequency near the top of int32_t would overflow.
+static band round_out(int64_t low, int64_t high) {
+  band b = {static_cast<int32_t>(low), static_cast<int32_t>(high), 0};
+  int64_t step = tick_mhz(b) * 1000;
+  low = low / step * step;
+  high = (high / step + 1) * step;
+  return {static_cast<int32_t>(low), static_cast<int32_t>(high < INT32_MAX ? high : INT32_MAX), 0};
+}
+
+static band own_band(const transponder_list &list) {
+  double low = INT32_MAX, high = 0;
+  for (int i = 0; i < list.count; ++i) {
+    double half = band_khz(list.entries[i]) / 2, khz = entry_khz(list.entries[i]);
+    if (khz - half < low) low = khz - half;
+    if (khz + half > high) high = khz + half;
+  }
+  band b = round_out(low > 0 ? static_cast<int64_t>(low) : 0, static_cast<int64_t>(high));
+  // Widened by a step, the grid may call for a coarser one.
+  return round_out(b.low_khz, b.high_khz - 1);
+}
+
+// Ku when most entries lie there (and for an empty list), C band when most
+// lie there, else the entries' own span.
+static band choose_band(const transponder_list &list) {
+  int ku = 0, c = 0, low_c = 0;
+  for (int i = 0; i < list.count; ++i) {
+    const list_entry &t = list.entries[i];
+    ku += within(t, kKuBand) ? 1 : 0;
+    c += within(t, kExtendedCBand) ? 1 : 0;
+    low_c += within(t, kExtendedCBand) && !within(t, kCBand) ? 1 : 0;
+  }
+  if (list.count == 0 || (ku > 0 && ku >= c)) return kKuBand;
+  if (c > 0) return low_c > 0 ? kExtendedCBand : kCBand;
+  return own_band(list);
+}
 
 // The page: its width, and which lanes it draws (unknown polarisation only
 // when the list has some).
@@ -68,7 +131,7 @@ struct page {
   int lanes;
   double plot_width() const { return width - kPlotLeft - kPlotRightMargin; }
   double pixel(double khz) const {
-    return kPlotLeft + (khz - kBandLowKHz) * plot_width() / (kBandHighKHz - kBandLowKHz);
+    return kPlotLeft + (khz - g_band.low_khz) * plot_width() / (g_band.high_khz - g_band.low_khz);
   }
   int lane_top(int lane) const { return kLanesTop + lane * kLaneHeight; }
 };
@@ -189,7 +252,7 @@ static page lay_out(const transponder_list &list, int *left_out) {
 
 // ---- drawing -----------------------------------------------------------------------
 
-// Lines at every 100 MHz and the band switch, down through the axis and
+// Lines at every grid step and the band switch, down through the axis and
 // the lanes' strips but not through their labels.
 static void draw_grid_line(FILE *out, const page &p, double x, const char *style) {
   fprintf(out, "<path d=\"M%.1f %dV%d", x, kAxisY + 4, kLanesTop);
@@ -198,19 +261,21 @@ static void draw_grid_line(FILE *out, const page &p, double x, const char *style
 }
 
 static void draw_axis(FILE *out, const page &p) {
-  for (int32_t mhz = kBandLowKHz / 1000; mhz <= kBandHighKHz / 1000; mhz += 100) {
+  int32_t step = tick_mhz(g_band);
+  for (int32_t mhz = (g_band.low_khz / 1000 + step - 1) / step * step; mhz <= g_band.high_khz / 1000; mhz += step) {
     double x = p.pixel(mhz * 1000.0);
     draw_grid_line(out, p, x, "stroke=\"#d4d4d4\"");
     fprintf(out, "<text x=\"%.1f\" y=\"%d\" text-anchor=\"middle\" font-size=\"11\">%d</text>\n", x, kAxisY,
             static_cast<int>(mhz));
   }
-  double x = p.pixel(kBandSwitchKHz);
+  fprintf(out, "<text x=\"%d\" y=\"%d\" text-anchor=\"end\" font-size=\"11\">MHz</text>\n", kPlotLeft - 24, kAxisY);
+  if (g_band.switch_khz == 0) return;
+  double x = p.pixel(g_band.switch_khz);
   draw_grid_line(out, p, x, "stroke=\"#444\" stroke-dasharray=\"6 4\"");
   fprintf(out,
           "<text x=\"%.1f\" y=\"%d\" text-anchor=\"end\" font-size=\"12\">low band</text>\n"
-          "<text x=\"%.1f\" y=\"%d\" font-size=\"12\">high band</text>\n"
-          "<text x=\"%d\" y=\"%d\" text-anchor=\"end\" font-size=\"11\">MHz</text>\n",
-          x - 6, kAxisY - 17, x + 6, kAxisY - 17, kPlotLeft - 24, kAxisY);
+          "<text x=\"%.1f\" y=\"%d\" font-size=\"12\">high band</text>\n",
+          x - 6, kAxisY - 17, x + 6, kAxisY - 17);
 }
 
 static void draw_lane(FILE *out, const page &p, int lane) {
@@ -358,6 +423,7 @@ static void write_xml_text(FILE *out, const char *text) {
 }
 
 void write_svg(const transponder_list &list, const list_source &source, FILE *out) {
+  g_band = choose_band(list);
   int left_out = 0;
   page p = lay_out(list, &left_out);
   int drawn = 0;
@@ -371,7 +437,8 @@ void write_svg(const transponder_list &list, const list_source &source, FILE *ou
   write_xml_text(out, source.name);
   fprintf(out, "%s%s: %d transponder%s", source.date[0] ? ", " : "", source.date, drawn, drawn == 1 ? "" : "s");
   if (drawn < list.count)
-    fprintf(out, "; %d more outside %d-%d MHz, not drawn", list.count - drawn, kBandLowKHz / 1000, kBandHighKHz / 1000);
+    fprintf(out, "; %d more outside %d-%d MHz, not drawn", list.count - drawn,
+            static_cast<int>(g_band.low_khz / 1000), static_cast<int>(g_band.high_khz / 1000));
   if (left_out > 0) fprintf(out, "; %d narrow carriers unlabelled", left_out);
   if (source.compared) {
     int counts[kStatuses] = {};
@@ -387,8 +454,8 @@ void write_svg(const transponder_list &list, const list_source &source, FILE *ou
     lane_range(list, lane, &first, &end);
     fprintf(out,
             "<svg x=\"%d\" y=\"%d\" width=\"%.0f\" height=\"%d\" viewBox=\"%d 0 %d 1\" preserveAspectRatio=\"none\">\n",
-            kPlotLeft, p.lane_top(lane), p.plot_width(), kStripHeight, static_cast<int>(kBandLowKHz),
-            static_cast<int>(kBandHighKHz - kBandLowKHz));
+            kPlotLeft, p.lane_top(lane), p.plot_width(), kStripHeight, static_cast<int>(g_band.low_khz),
+            static_cast<int>(g_band.high_khz - g_band.low_khz));
     for (int i = first; i < end; ++i)
       if (in_band(list.entries[i])) draw_carrier(out, list.entries[i]);
     fputs("</svg>\n", out);

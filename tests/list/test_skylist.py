@@ -19,6 +19,7 @@ from xml.etree import ElementTree
 # A cross-built skylist runs under qemu-user.
 SKYLIST = [*os.environ.get("SKYLIST_EMULATOR", "").split(), os.environ["SKYLIST"]]
 SKYSWEEP = os.environ["SKYSWEEP"]
+SKYSCAN = os.environ["SKYSCAN"]
 SIMRX = os.environ["SIMRX"]
 DEFAULT_SAT = os.environ["SIMRX_DEFAULT_SAT"]
 FIXTURES = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "fixtures", "skylist")
@@ -250,6 +251,34 @@ class Map(unittest.TestCase):
         title = ElementTree.fromstring(titled).find("{http://www.w3.org/2000/svg}text").text
         self.assertEqual(title, "<T?rk & ??> T\u00fcrk, 1970-01-01: 1 transponder")
         self.assertNotIn("unknown</text>", skylist("-f", "svg", stdin=GOOD).stdout)
+
+    def test_the_map_spans_the_band_its_entries_occupy(self):
+        def line(khz, pol="HORIZONTAL"):
+            return f"OK {pol} {khz} 27500000 DVB-S2 INVERSION_AUTO PILOT_ON FEC_3_4 8PSK ROLLOFF_20\n"
+        c_band = line(3480000) + line(4100000, "VERTICAL")
+        cases = [  # lines, band drawn (kHz), the title's count
+            (c_band, (3400000, 800000), "2 transponders"),
+            (c_band + line(3050000), (3000000, 1200000), "3 transponders"),
+            (c_band + line(11500000), (3400000, 800000), "2 transponders; 1 more outside 3400-4200 MHz, not drawn"),
+            (line(19710000) + line(20190000), (19650000, 600000), "2 transponders"),  # Ka: 50 MHz steps
+            (line(11500000) + line(3480000), (10700000, 2050000), "1 transponder; 1 more outside 10700-12750 MHz"),
+        ]
+        for lines, (low, span), title in cases:
+            with self.subTest(title=title):
+                svg = skylist("-f", "svg", "-t", "T", stdin=lines, env={"SOURCE_DATE_EPOCH": "0"}).stdout
+                self.assertIn(f">T, 1970-01-01: {title}", svg)
+                self.assertEqual(re.findall(r'viewBox="(\d+) 0 (\d+) 1"', svg), [(str(low), str(span))] * 2)
+
+    def test_a_c_band_scan_is_drawn_whole(self):
+        with tempfile.TemporaryDirectory() as tmp:
+            scan = subprocess.run([SIMRX, "-s", DEFAULT_SAT, "-d", tmp, SKYSCAN, "-l", "5150"], capture_output=True,
+                                  text=True, timeout=120).stdout
+        self.assertGreater(len(scan.splitlines()), 20)
+        svg = skylist("-f", "svg", "-t", "C", stdin=scan, env={"SOURCE_DATE_EPOCH": "0"}).stdout
+        self.assertIn(f">C, 1970-01-01: {len(scan.splitlines())} transponders</text>", svg)
+        self.assertIn('viewBox="3000000 0 1200000 1"', svg)
+        self.assertEqual(len(label_boxes(svg)), len(scan.splitlines()))
+        self.assertEqual(re.findall(r'font-size="11">(\d+)<', svg), [str(mhz) for mhz in range(3000, 4201, 50)])
 
     def test_map_renders(self):
         if shutil.which("rsvg-convert") is None:
