@@ -87,13 +87,14 @@ static int32_t tick_mhz(const band &b) {
 }
 
 // The entries' own span, carriers' skirts included, widened to whole grid
-// steps: a band no table knows (Ka, an odd oscillator). Worked in 64 bits:
-// rounded up, a frequency near the top of int32_t would overflow.
-static band round_out(int64_t low, int64_t high) {
+// steps: a band no table knows (Ka, an odd oscillator). Worked in double:
+// rounded up, a frequency near the top of int32_t would overflow, and the
+// receiver's build has no 64-bit division routine.
+static band round_out(double low, double high) {
   band b = {static_cast<int32_t>(low), static_cast<int32_t>(high), 0};
-  int64_t step = tick_mhz(b) * 1000;
-  low = low / step * step;
-  high = (high / step + 1) * step;
+  double step = tick_mhz(b) * 1000.0;
+  low = static_cast<int32_t>(low / step) * step;
+  high = (static_cast<int32_t>(high / step) + 1) * step;
   return {static_cast<int32_t>(low), static_cast<int32_t>(high < INT32_MAX ? high : INT32_MAX), 0};
 }
 
@@ -104,7 +105,7 @@ static band own_band(const transponder_list &list) {
     if (khz - half < low) low = khz - half;
     if (khz + half > high) high = khz + half;
   }
-  band b = round_out(low > 0 ? static_cast<int64_t>(low) : 0, static_cast<int64_t>(high));
+  band b = round_out(low > 0 ? low : 0, high);
   // Widened by a step, the grid may call for a coarser one.
   return round_out(b.low_khz, b.high_khz - 1);
 }
@@ -290,41 +291,59 @@ static void draw_lane(FILE *out, const page &p, int lane) {
           y + kStripHeight / 2 + 5, kLaneNames[lane]);
 }
 
-// How a compared entry is drawn: a new carrier stands out, a changed one is
-// outlined, a neighbour's is muted, a missing one a ghost outline. Fills go
-// in the strip's stretched units; outlines are drawn over it in page
-// pixels, so a narrow carrier's outline stays a line.
+// How a compared entry is drawn, to be read at a glance: a new carrier gets
+// a thick red outline and a red marker above it, a changed one a dark
+// outline and an open marker, a neighbour's is hatched grey, a missing one
+// a dashed ghost. Fills go in the strip's stretched units; outlines,
+// hatching and markers over it in page pixels, so a narrow carrier's
+// outline stays a line and its marker a triangle.
 struct status_style {
   const char *label;
   const char *paint;    // the fill's attributes after its colour
   bool own_fill;        // filled with the class colour
-  const char *outline;  // stroke attributes, or nullptr
+  const char *outline;  // over the strip: fill and stroke attributes
+  const char *marker;   // a triangle above the strip, or nullptr
 };
+// A white edge sets a carrier apart from a wide one it stands in.
+static const char kEdge[] = "fill=\"none\" stroke=\"#fff\" stroke-width=\"0.8\"";
 static const status_style kStatusStyles[] = {
-    {"", "fill-opacity=\"0.8\"", true, nullptr},           // none
-    {"unchanged", "fill-opacity=\"0.8\"", true, nullptr},  // unchanged
-    {"changed", "fill-opacity=\"0.8\"", true, "stroke=\"#222\" stroke-width=\"1.5\""},
-    {"new", "fill-opacity=\"1\"", true, "stroke=\"#d00000\" stroke-width=\"2.5\""},
-    {"neighbour", "fill=\"#9c9c9c\" fill-opacity=\"0.3\"", false, nullptr},
-    {"missing", "fill=\"none\"", false, "stroke=\"#555\" stroke-width=\"1.2\" stroke-dasharray=\"4 3\""},
+    {"", "fill-opacity=\"0.8\"", true, kEdge, nullptr},           // none
+    {"unchanged", "fill-opacity=\"0.8\"", true, kEdge, nullptr},  // unchanged
+    {"changed", "fill-opacity=\"0.8\"", true, "fill=\"none\" stroke=\"#222\" stroke-width=\"2\"",
+     "fill=\"#fff\" stroke=\"#222\" stroke-width=\"1.5\""},
+    {"new", "fill-opacity=\"1\"", true, "fill=\"none\" stroke=\"#d00000\" stroke-width=\"2.5\"", "fill=\"#d00000\""},
+    {"neighbour", "fill=\"#9c9c9c\" fill-opacity=\"0.2\"", false, "fill=\"url(#hatch)\" stroke=\"#8c8c8c\"", nullptr},
+    {"missing", "fill=\"none\"", false, "fill=\"none\" stroke=\"#555\" stroke-width=\"1.2\" stroke-dasharray=\"4 3\"",
+     nullptr},
 };
+static_assert(sizeof kStatusStyles / sizeof kStatusStyles[0] == kStatuses);
 
-// The outline of a compared entry, in page pixels over its strip.
+static const status_style &style_of(const list_entry &t) { return kStatusStyles[t.status < kStatuses ? t.status : 0]; }
+
+// Neighbours' hatching, in page pixels: grey stripes across the strip's
+// own grey, so a neighbour's carrier never reads as empty band.
+static const char kHatch[] =
+    "<defs><pattern id=\"hatch\" width=\"6\" height=\"6\" patternUnits=\"userSpaceOnUse\" "
+    "patternTransform=\"rotate(45)\"><path d=\"M0 0v6\" stroke=\"#8c8c8c\" stroke-width=\"2.5\"/>"
+    "</pattern></defs>\n";
+
+// A carrier's outline (a white edge, or its status) and marker, in page
+// pixels over its strip. They let the pointer through to the carrier and its tooltip.
 static void draw_outline(FILE *out, const page &p, const list_entry &t) {
-  const status_style &style = kStatusStyles[t.status < kStatuses ? t.status : 0];
-  if (style.outline == nullptr) return;
+  const status_style &style = style_of(t);
   double band = band_khz(t), left = p.pixel(entry_khz(t) - band / 2), right = p.pixel(entry_khz(t) + band / 2);
   if (right - left < 3) left -= 1.5, right += 1.5;
   int top = p.lane_top(t.lane);
-  fprintf(out, "<rect x=\"%.1f\" y=\"%.1f\" width=\"%.1f\" height=\"%.1f\" fill=\"none\" %s/>\n", left,
+  fprintf(out, "<rect x=\"%.1f\" y=\"%.1f\" width=\"%.1f\" height=\"%.1f\" pointer-events=\"none\" %s/>\n", left,
           top + kStripHeight * 0.1, right - left, kStripHeight * 0.8, style.outline);
+  if (style.marker != nullptr)
+    fprintf(out, "<path d=\"M%.1f %dh10l-5 8z\" %s/>\n", p.pixel(entry_khz(t)) - 5, top - 9, style.marker);
 }
-static_assert(sizeof kStatusStyles / sizeof kStatusStyles[0] == kStatuses);
 
+// A carrier in the strip's own units, kHz across and one unit down.
 static void draw_carrier(FILE *out, const list_entry &t) {
   double band = band_khz(t);
-  const status_style &style = kStatusStyles[t.status < kStatuses ? t.status : 0];
-  // In the strip's own units: kHz across, one unit down.
+  const status_style &style = style_of(t);
   fprintf(out, "<rect x=\"%.0f\" y=\"0.1\" width=\"%.0f\" height=\"0.8\" ", entry_khz(t) - band / 2,
           band >= 1 ? band : 1);
   if (style.own_fill) fprintf(out, "fill=\"%s\" ", kClasses[class_of(t)].colour);
@@ -333,6 +352,19 @@ static void draw_carrier(FILE *out, const list_entry &t) {
   for (int f = 0; f < kWordFields; ++f) fprintf(out, " %s", hit_word(f, t.words[f]));
   if (t.status != STATUS_NONE) fprintf(out, ", %s", style.label);
   fprintf(out, ", %u hits</title></rect>\n", t.status == STATUS_MISSING ? 0u : static_cast<unsigned>(t.hits));
+}
+
+// The lane's carriers in the band, widest first, so that a narrow one is
+// drawn over the skirt of a wide one beside it.
+static int by_width(const transponder_list &list, int first, int end) {
+  int n = 0;
+  for (int i = first; i < end; ++i) {
+    if (!in_band(list.entries[i])) continue;
+    int k = n++;
+    for (; k > 0 && band_khz(list.entries[g_order[k - 1]]) < band_khz(list.entries[i]); --k) g_order[k] = g_order[k - 1];
+    g_order[k] = i;
+  }
+  return n;
 }
 
 // The symbol rate in Msym/s with no trailing zeros: "27.5", "2.222", "45".
@@ -365,7 +397,7 @@ static void count_statuses(const transponder_list &list, int counts[kStatuses]) 
 static void draw_legend(FILE *out, const transponder_list &list, int y) {
   bool present[kClassCount] = {};
   for (int i = 0; i < list.count; ++i)
-    if (in_band(list.entries[i]) && kStatusStyles[list.entries[i].status].own_fill)
+    if (in_band(list.entries[i]) && style_of(list.entries[i]).own_fill)
       present[class_of(list.entries[i])] = true;
   int x = kPlotLeft;
   for (int c = 0; c < kClassCount; ++c) {
@@ -381,11 +413,11 @@ static void draw_legend(FILE *out, const transponder_list &list, int y) {
   for (int s = STATUS_CHANGED; s < kStatuses; ++s) {
     if (counts[s] == 0) continue;
     const status_style &style = kStatusStyles[s];
-    fprintf(out,
-            "<rect x=\"%d\" y=\"%d\" width=\"28\" height=\"14\" %s %s %s/>"
-            "<text x=\"%d\" y=\"%d\" font-size=\"13\">%s</text>\n",
-            x, y, style.own_fill ? "fill=\"#4e79a7\"" : "", style.paint, style.outline ? style.outline : "", x + 34,
-            y + 12, style.label);
+    fprintf(out, "<rect x=\"%d\" y=\"%d\" width=\"28\" height=\"14\" %s %s/>", x, y,
+            style.own_fill ? "fill=\"#4e79a7\"" : "", style.paint);
+    fprintf(out, "<rect x=\"%d\" y=\"%d\" width=\"28\" height=\"14\" %s/>", x, y, style.outline);
+    if (style.marker != nullptr) fprintf(out, "<path d=\"M%d %dh10l-5 8z\" %s/>", x + 9, y - 9, style.marker);
+    fprintf(out, "<text x=\"%d\" y=\"%d\" font-size=\"13\">%s</text>\n", x + 34, y + 12, style.label);
     x += 130;
   }
 }
@@ -447,6 +479,7 @@ void write_svg(const transponder_list &list, const list_source &source, FILE *ou
       fprintf(out, "%s %d %s", s == STATUS_UNCHANGED ? ";" : ",", counts[s], kStatusStyles[s].label);
   }
   fputs("</text>\n", out);
+  if (source.compared) fputs(kHatch, out);
   for (int lane = 0; lane < p.lanes; ++lane) draw_lane(out, p, lane);
   draw_axis(out, p);
   for (int lane = 0; lane < p.lanes; ++lane) {
@@ -456,11 +489,10 @@ void write_svg(const transponder_list &list, const list_source &source, FILE *ou
             "<svg x=\"%d\" y=\"%d\" width=\"%.0f\" height=\"%d\" viewBox=\"%d 0 %d 1\" preserveAspectRatio=\"none\">\n",
             kPlotLeft, p.lane_top(lane), p.plot_width(), kStripHeight, static_cast<int>(g_band.low_khz),
             static_cast<int>(g_band.high_khz - g_band.low_khz));
-    for (int i = first; i < end; ++i)
-      if (in_band(list.entries[i])) draw_carrier(out, list.entries[i]);
+    int n = by_width(list, first, end);
+    for (int k = 0; k < n; ++k) draw_carrier(out, list.entries[g_order[k]]);
     fputs("</svg>\n", out);
-    for (int i = first; i < end; ++i)
-      if (in_band(list.entries[i])) draw_outline(out, p, list.entries[i]);
+    for (int k = 0; k < n; ++k) draw_outline(out, p, list.entries[g_order[k]]);
     for (int i = first; i < end; ++i)
       if (g_labelled[i]) draw_label(out, p, list.entries[i], g_label_x[i]);
   }

@@ -445,10 +445,20 @@ class Comparison(unittest.TestCase):
     def test_the_map_counts_and_draws_each_status(self):
         svg = self.compare("-f", "svg", "-t", "Sat").stdout
         self.assertIn(">Sat, 2025-12-08: 5 transponders; 1 unchanged, 1 changed, 1 new, 1 neighbour, 1 missing<", svg)
-        legend = re.findall(r'width="28" height="14"[^>]*/><text [^>]*>(\w+)<', svg)
+        legend = re.findall(r'width="28" height="14"[^>]*/>(?:<[^t][^>]*/>)*<text [^>]*>(\w+)<', svg)
         self.assertEqual(legend, ["changed", "new", "neighbour", "missing"])
-        self.assertEqual(svg.count('stroke-dasharray="4 3"'), 2)  # the missing carrier and its legend
+        # Each mark once on the map and once in the legend: new a filled red
+        # marker, changed an open one, a neighbour's carrier hatched.
+        for mark in ('stroke-dasharray="4 3"', 'z" fill="#d00000"', 'z" fill="#fff" stroke="#222"', 'fill="url(#hatch)"'):
+            self.assertEqual(svg.count(mark), 2, mark)
+        self.assertIn('<pattern id="hatch"', svg)
         ElementTree.fromstring(svg)
+
+    def test_a_narrow_carrier_in_a_wide_ones_skirt_is_drawn_over_it(self):
+        lines = (GOOD.replace("11141000 22000000", "10985000 2000000")
+                 + GOOD.replace("11141000 22000000", "11000000 30000000"))
+        svg = skylist("-f", "svg", stdin=lines).stdout
+        self.assertEqual(re.findall(r"<title>(\d+) kHz", svg), ["11000000", "10985000"])
 
     def test_no_value_is_used_before_it_is_set(self):
         # A field left unset shows on one machine's stack and not another's.
