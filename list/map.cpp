@@ -81,9 +81,9 @@ static bool in_band(const list_entry &t) { return within(t, g_band); }
 
 static int32_t tick_mhz(const band &b) {
   int32_t span = (b.high_khz - b.low_khz) / 1000;
-  for (int32_t step : kTickSteps)
-    if (span / step <= kMostTicks) return step;
-  return kTickSteps[sizeof kTickSteps / sizeof kTickSteps[0] - 1];
+  size_t i = 0;
+  while (i + 1 < sizeof kTickSteps / sizeof kTickSteps[0] && span / kTickSteps[i] > kMostTicks) ++i;
+  return kTickSteps[i];
 }
 
 // The entries' own span, carriers' skirts included, widened to whole grid
