@@ -1,17 +1,30 @@
-// The SVG map of the list: the band a universal LNB delivers (10700 to
-// 12750 MHz) across, one lane per polarisation down. Each carrier is drawn
+// The SVG map of the list: the band its entries occupy across (a universal
+// LNB's 10700 to 12750 MHz, C band's 3400 or 3000 to 4200 MHz, else the
+// entries' own span), one lane per polarisation down. Each carrier is drawn
 // in kHz, as wide as the band it occupies, with its full entry as a
 // tooltip. Below its lane stands a label, the frequency in MHz (rounded)
 // and the symbol rate in Msym/s; labels of crowded carriers are pushed
 // apart and joined to their carrier by a leader line. A crowded band
 // widens the page; only past the widest page are the narrowest carriers'
 // labels left out, and their tooltips stay.
+#include <cstdint>
 #include <cstring>
 
 #include "compare.h"
 #include "formats.h"
 
-constexpr int32_t kBandLowKHz = 10700000, kBandHighKHz = 12750000, kBandSwitchKHz = 11700000;
+// The bands a map spans, in kHz at the dish: the one that holds most of the
+// entries is drawn. C band reaches down to 3000 MHz only where entries do.
+struct band {
+  int32_t low_khz, high_khz;
+  int32_t switch_khz;  // a universal LNB's low and high band meet here; 0 for none
+};
+static const band kKuBand = {10700000, 12750000, 11700000};
+static const band kCBand = {3400000, 4200000, 0};
+static const band kExtendedCBand = {3000000, 4200000, 0};
+// Grid steps in MHz: the finest that draws at most 25 lines.
+static const int32_t kTickSteps[] = {1, 2, 5, 10, 20, 50, 100, 200, 500, 1000, 2000, 5000, 10000, 20000, 50000, 100000};
+constexpr int kMostTicks = 25;
 
 // Page geometry in pixels: the title and the frequency axis on top, then
 // per lane the carriers' strip, the leader lines and the labels.
@@ -59,7 +72,58 @@ static double band_khz(const list_entry &t) {
   return static_cast<double>(entry_symbol_rate(t)) / 100000.0 * (100 + percent);
 }
 
-static bool in_band(const list_entry &t) { return entry_khz(t) >= kBandLowKHz && entry_khz(t) <= kBandHighKHz; }
+static band g_band = kKuBand;  // the map's, chosen by choose_band
+
+static bool within(const list_entry &t, const band &b) {
+  return entry_khz(t) >= b.low_khz && entry_khz(t) <= b.high_khz;
+}
+static bool in_band(const list_entry &t) { return within(t, g_band); }
+
+static int32_t tick_mhz(const band &b) {
+  int32_t span = (b.high_khz - b.low_khz) / 1000;
+  size_t i = 0;
+  while (i + 1 < sizeof kTickSteps / sizeof kTickSteps[0] && span / kTickSteps[i] > kMostTicks) ++i;
+  return kTickSteps[i];
+}
+
+// The entries' own span, carriers' skirts included, widened to whole grid
+// steps: a band no table knows (Ka, an odd oscillator). Worked in double:
+// rounded up, a frequency near the top of int32_t would overflow, and the
+// receiver's build has no 64-bit division routine.
+static band round_out(double low, double high) {
+  band b = {static_cast<int32_t>(low), static_cast<int32_t>(high), 0};
+  double step = tick_mhz(b) * 1000.0;
+  low = static_cast<int32_t>(low / step) * step;
+  high = (static_cast<int32_t>(high / step) + 1) * step;
+  return {static_cast<int32_t>(low), static_cast<int32_t>(high < INT32_MAX ? high : INT32_MAX), 0};
+}
+
+static band own_band(const transponder_list &list) {
+  double low = INT32_MAX, high = 0;
+  for (int i = 0; i < list.count; ++i) {
+    double half = band_khz(list.entries[i]) / 2, khz = entry_khz(list.entries[i]);
+    if (khz - half < low) low = khz - half;
+    if (khz + half > high) high = khz + half;
+  }
+  band b = round_out(low > 0 ? low : 0, high);
+  // Widened by a step, the grid may call for a coarser one.
+  return round_out(b.low_khz, b.high_khz - 1);
+}
+
+// Ku when most entries lie there (and for an empty list), C band when most
+// lie there, else the entries' own span.
+static band choose_band(const transponder_list &list) {
+  int ku = 0, c = 0, low_c = 0;
+  for (int i = 0; i < list.count; ++i) {
+    const list_entry &t = list.entries[i];
+    ku += within(t, kKuBand) ? 1 : 0;
+    c += within(t, kExtendedCBand) ? 1 : 0;
+    low_c += within(t, kExtendedCBand) && !within(t, kCBand) ? 1 : 0;
+  }
+  if (list.count == 0 || (ku > 0 && ku >= c)) return kKuBand;
+  if (c > 0) return low_c > 0 ? kExtendedCBand : kCBand;
+  return own_band(list);
+}
 
 // The page: its width, and which lanes it draws (unknown polarisation only
 // when the list has some).
@@ -68,7 +132,7 @@ struct page {
   int lanes;
   double plot_width() const { return width - kPlotLeft - kPlotRightMargin; }
   double pixel(double khz) const {
-    return kPlotLeft + (khz - kBandLowKHz) * plot_width() / (kBandHighKHz - kBandLowKHz);
+    return kPlotLeft + (khz - g_band.low_khz) * plot_width() / (g_band.high_khz - g_band.low_khz);
   }
   int lane_top(int lane) const { return kLanesTop + lane * kLaneHeight; }
 };
@@ -189,7 +253,7 @@ static page lay_out(const transponder_list &list, int *left_out) {
 
 // ---- drawing -----------------------------------------------------------------------
 
-// Lines at every 100 MHz and the band switch, down through the axis and
+// Lines at every grid step and the band switch, down through the axis and
 // the lanes' strips but not through their labels.
 static void draw_grid_line(FILE *out, const page &p, double x, const char *style) {
   fprintf(out, "<path d=\"M%.1f %dV%d", x, kAxisY + 4, kLanesTop);
@@ -198,19 +262,21 @@ static void draw_grid_line(FILE *out, const page &p, double x, const char *style
 }
 
 static void draw_axis(FILE *out, const page &p) {
-  for (int32_t mhz = kBandLowKHz / 1000; mhz <= kBandHighKHz / 1000; mhz += 100) {
+  int32_t step = tick_mhz(g_band);
+  for (int32_t mhz = (g_band.low_khz / 1000 + step - 1) / step * step; mhz <= g_band.high_khz / 1000; mhz += step) {
     double x = p.pixel(mhz * 1000.0);
     draw_grid_line(out, p, x, "stroke=\"#d4d4d4\"");
     fprintf(out, "<text x=\"%.1f\" y=\"%d\" text-anchor=\"middle\" font-size=\"11\">%d</text>\n", x, kAxisY,
             static_cast<int>(mhz));
   }
-  double x = p.pixel(kBandSwitchKHz);
+  fprintf(out, "<text x=\"%d\" y=\"%d\" text-anchor=\"end\" font-size=\"11\">MHz</text>\n", kPlotLeft - 24, kAxisY);
+  if (g_band.switch_khz == 0) return;
+  double x = p.pixel(g_band.switch_khz);
   draw_grid_line(out, p, x, "stroke=\"#444\" stroke-dasharray=\"6 4\"");
   fprintf(out,
           "<text x=\"%.1f\" y=\"%d\" text-anchor=\"end\" font-size=\"12\">low band</text>\n"
-          "<text x=\"%.1f\" y=\"%d\" font-size=\"12\">high band</text>\n"
-          "<text x=\"%d\" y=\"%d\" text-anchor=\"end\" font-size=\"11\">MHz</text>\n",
-          x - 6, kAxisY - 17, x + 6, kAxisY - 17, kPlotLeft - 24, kAxisY);
+          "<text x=\"%.1f\" y=\"%d\" font-size=\"12\">high band</text>\n",
+          x - 6, kAxisY - 17, x + 6, kAxisY - 17);
 }
 
 static void draw_lane(FILE *out, const page &p, int lane) {
@@ -225,41 +291,59 @@ static void draw_lane(FILE *out, const page &p, int lane) {
           y + kStripHeight / 2 + 5, kLaneNames[lane]);
 }
 
-// How a compared entry is drawn: a new carrier stands out, a changed one is
-// outlined, a neighbour's is muted, a missing one a ghost outline. Fills go
-// in the strip's stretched units; outlines are drawn over it in page
-// pixels, so a narrow carrier's outline stays a line.
+// How a compared entry is drawn, to be read at a glance: a new carrier gets
+// a thick red outline and a red marker above it, a changed one a dark
+// outline and an open marker, a neighbour's is hatched grey, a missing one
+// a dashed ghost. Fills go in the strip's stretched units; outlines,
+// hatching and markers over it in page pixels, so a narrow carrier's
+// outline stays a line and its marker a triangle.
 struct status_style {
   const char *label;
   const char *paint;    // the fill's attributes after its colour
   bool own_fill;        // filled with the class colour
-  const char *outline;  // stroke attributes, or nullptr
+  const char *outline;  // over the strip: fill and stroke attributes
+  const char *marker;   // a triangle above the strip, or nullptr
 };
+// A white edge sets a carrier apart from a wide one it stands in.
+static const char kEdge[] = "fill=\"none\" stroke=\"#fff\" stroke-width=\"0.8\"";
 static const status_style kStatusStyles[] = {
-    {"", "fill-opacity=\"0.8\"", true, nullptr},           // none
-    {"unchanged", "fill-opacity=\"0.8\"", true, nullptr},  // unchanged
-    {"changed", "fill-opacity=\"0.8\"", true, "stroke=\"#222\" stroke-width=\"1.5\""},
-    {"new", "fill-opacity=\"1\"", true, "stroke=\"#d00000\" stroke-width=\"2.5\""},
-    {"neighbour", "fill=\"#9c9c9c\" fill-opacity=\"0.3\"", false, nullptr},
-    {"missing", "fill=\"none\"", false, "stroke=\"#555\" stroke-width=\"1.2\" stroke-dasharray=\"4 3\""},
+    {"", "fill-opacity=\"0.8\"", true, kEdge, nullptr},           // none
+    {"unchanged", "fill-opacity=\"0.8\"", true, kEdge, nullptr},  // unchanged
+    {"changed", "fill-opacity=\"0.8\"", true, "fill=\"none\" stroke=\"#222\" stroke-width=\"2\"",
+     "fill=\"#fff\" stroke=\"#222\" stroke-width=\"1.5\""},
+    {"new", "fill-opacity=\"1\"", true, "fill=\"none\" stroke=\"#d00000\" stroke-width=\"2.5\"", "fill=\"#d00000\""},
+    {"neighbour", "fill=\"#9c9c9c\" fill-opacity=\"0.2\"", false, "fill=\"url(#hatch)\" stroke=\"#8c8c8c\"", nullptr},
+    {"missing", "fill=\"none\"", false, "fill=\"none\" stroke=\"#555\" stroke-width=\"1.2\" stroke-dasharray=\"4 3\"",
+     nullptr},
 };
+static_assert(sizeof kStatusStyles / sizeof kStatusStyles[0] == kStatuses);
 
-// The outline of a compared entry, in page pixels over its strip.
+static const status_style &style_of(const list_entry &t) { return kStatusStyles[t.status < kStatuses ? t.status : 0]; }
+
+// Neighbours' hatching, in page pixels: grey stripes across the strip's
+// own grey, so a neighbour's carrier never reads as empty band.
+static const char kHatch[] =
+    "<defs><pattern id=\"hatch\" width=\"6\" height=\"6\" patternUnits=\"userSpaceOnUse\" "
+    "patternTransform=\"rotate(45)\"><path d=\"M0 0v6\" stroke=\"#8c8c8c\" stroke-width=\"2.5\"/>"
+    "</pattern></defs>\n";
+
+// A carrier's outline (a white edge, or its status) and marker, in page
+// pixels over its strip. They let the pointer through to the carrier and its tooltip.
 static void draw_outline(FILE *out, const page &p, const list_entry &t) {
-  const status_style &style = kStatusStyles[t.status < kStatuses ? t.status : 0];
-  if (style.outline == nullptr) return;
+  const status_style &style = style_of(t);
   double band = band_khz(t), left = p.pixel(entry_khz(t) - band / 2), right = p.pixel(entry_khz(t) + band / 2);
   if (right - left < 3) left -= 1.5, right += 1.5;
   int top = p.lane_top(t.lane);
-  fprintf(out, "<rect x=\"%.1f\" y=\"%.1f\" width=\"%.1f\" height=\"%.1f\" fill=\"none\" %s/>\n", left,
+  fprintf(out, "<rect x=\"%.1f\" y=\"%.1f\" width=\"%.1f\" height=\"%.1f\" pointer-events=\"none\" %s/>\n", left,
           top + kStripHeight * 0.1, right - left, kStripHeight * 0.8, style.outline);
+  if (style.marker != nullptr)
+    fprintf(out, "<path d=\"M%.1f %dh10l-5 8z\" %s/>\n", p.pixel(entry_khz(t)) - 5, top - 9, style.marker);
 }
-static_assert(sizeof kStatusStyles / sizeof kStatusStyles[0] == kStatuses);
 
+// A carrier in the strip's own units, kHz across and one unit down.
 static void draw_carrier(FILE *out, const list_entry &t) {
   double band = band_khz(t);
-  const status_style &style = kStatusStyles[t.status < kStatuses ? t.status : 0];
-  // In the strip's own units: kHz across, one unit down.
+  const status_style &style = style_of(t);
   fprintf(out, "<rect x=\"%.0f\" y=\"0.1\" width=\"%.0f\" height=\"0.8\" ", entry_khz(t) - band / 2,
           band >= 1 ? band : 1);
   if (style.own_fill) fprintf(out, "fill=\"%s\" ", kClasses[class_of(t)].colour);
@@ -268,6 +352,19 @@ static void draw_carrier(FILE *out, const list_entry &t) {
   for (int f = 0; f < kWordFields; ++f) fprintf(out, " %s", hit_word(f, t.words[f]));
   if (t.status != STATUS_NONE) fprintf(out, ", %s", style.label);
   fprintf(out, ", %u hits</title></rect>\n", t.status == STATUS_MISSING ? 0u : static_cast<unsigned>(t.hits));
+}
+
+// The lane's carriers in the band, widest first, so that a narrow one is
+// drawn over the skirt of a wide one beside it.
+static int by_width(const transponder_list &list, int first, int end) {
+  int n = 0;
+  for (int i = first; i < end; ++i) {
+    if (!in_band(list.entries[i])) continue;
+    int k = n++;
+    for (; k > 0 && band_khz(list.entries[g_order[k - 1]]) < band_khz(list.entries[i]); --k) g_order[k] = g_order[k - 1];
+    g_order[k] = i;
+  }
+  return n;
 }
 
 // The symbol rate in Msym/s with no trailing zeros: "27.5", "2.222", "45".
@@ -300,7 +397,7 @@ static void count_statuses(const transponder_list &list, int counts[kStatuses]) 
 static void draw_legend(FILE *out, const transponder_list &list, int y) {
   bool present[kClassCount] = {};
   for (int i = 0; i < list.count; ++i)
-    if (in_band(list.entries[i]) && kStatusStyles[list.entries[i].status].own_fill)
+    if (in_band(list.entries[i]) && style_of(list.entries[i]).own_fill)
       present[class_of(list.entries[i])] = true;
   int x = kPlotLeft;
   for (int c = 0; c < kClassCount; ++c) {
@@ -316,11 +413,11 @@ static void draw_legend(FILE *out, const transponder_list &list, int y) {
   for (int s = STATUS_CHANGED; s < kStatuses; ++s) {
     if (counts[s] == 0) continue;
     const status_style &style = kStatusStyles[s];
-    fprintf(out,
-            "<rect x=\"%d\" y=\"%d\" width=\"28\" height=\"14\" %s %s %s/>"
-            "<text x=\"%d\" y=\"%d\" font-size=\"13\">%s</text>\n",
-            x, y, style.own_fill ? "fill=\"#4e79a7\"" : "", style.paint, style.outline ? style.outline : "", x + 34,
-            y + 12, style.label);
+    fprintf(out, "<rect x=\"%d\" y=\"%d\" width=\"28\" height=\"14\" %s %s/>", x, y,
+            style.own_fill ? "fill=\"#4e79a7\"" : "", style.paint);
+    fprintf(out, "<rect x=\"%d\" y=\"%d\" width=\"28\" height=\"14\" %s/>", x, y, style.outline);
+    if (style.marker != nullptr) fprintf(out, "<path d=\"M%d %dh10l-5 8z\" %s/>", x + 9, y - 9, style.marker);
+    fprintf(out, "<text x=\"%d\" y=\"%d\" font-size=\"13\">%s</text>\n", x + 34, y + 12, style.label);
     x += 130;
   }
 }
@@ -358,6 +455,7 @@ static void write_xml_text(FILE *out, const char *text) {
 }
 
 void write_svg(const transponder_list &list, const list_source &source, FILE *out) {
+  g_band = choose_band(list);
   int left_out = 0;
   page p = lay_out(list, &left_out);
   int drawn = 0;
@@ -371,7 +469,8 @@ void write_svg(const transponder_list &list, const list_source &source, FILE *ou
   write_xml_text(out, source.name);
   fprintf(out, "%s%s: %d transponder%s", source.date[0] ? ", " : "", source.date, drawn, drawn == 1 ? "" : "s");
   if (drawn < list.count)
-    fprintf(out, "; %d more outside %d-%d MHz, not drawn", list.count - drawn, kBandLowKHz / 1000, kBandHighKHz / 1000);
+    fprintf(out, "; %d more outside %d-%d MHz, not drawn", list.count - drawn,
+            static_cast<int>(g_band.low_khz / 1000), static_cast<int>(g_band.high_khz / 1000));
   if (left_out > 0) fprintf(out, "; %d narrow carriers unlabelled", left_out);
   if (source.compared) {
     int counts[kStatuses] = {};
@@ -380,6 +479,7 @@ void write_svg(const transponder_list &list, const list_source &source, FILE *ou
       fprintf(out, "%s %d %s", s == STATUS_UNCHANGED ? ";" : ",", counts[s], kStatusStyles[s].label);
   }
   fputs("</text>\n", out);
+  if (source.compared) fputs(kHatch, out);
   for (int lane = 0; lane < p.lanes; ++lane) draw_lane(out, p, lane);
   draw_axis(out, p);
   for (int lane = 0; lane < p.lanes; ++lane) {
@@ -387,13 +487,12 @@ void write_svg(const transponder_list &list, const list_source &source, FILE *ou
     lane_range(list, lane, &first, &end);
     fprintf(out,
             "<svg x=\"%d\" y=\"%d\" width=\"%.0f\" height=\"%d\" viewBox=\"%d 0 %d 1\" preserveAspectRatio=\"none\">\n",
-            kPlotLeft, p.lane_top(lane), p.plot_width(), kStripHeight, static_cast<int>(kBandLowKHz),
-            static_cast<int>(kBandHighKHz - kBandLowKHz));
-    for (int i = first; i < end; ++i)
-      if (in_band(list.entries[i])) draw_carrier(out, list.entries[i]);
+            kPlotLeft, p.lane_top(lane), p.plot_width(), kStripHeight, static_cast<int>(g_band.low_khz),
+            static_cast<int>(g_band.high_khz - g_band.low_khz));
+    int n = by_width(list, first, end);
+    for (int k = 0; k < n; ++k) draw_carrier(out, list.entries[g_order[k]]);
     fputs("</svg>\n", out);
-    for (int i = first; i < end; ++i)
-      if (in_band(list.entries[i])) draw_outline(out, p, list.entries[i]);
+    for (int k = 0; k < n; ++k) draw_outline(out, p, list.entries[g_order[k]]);
     for (int i = first; i < end; ++i)
       if (g_labelled[i]) draw_label(out, p, list.entries[i], g_label_x[i]);
   }

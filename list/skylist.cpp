@@ -4,7 +4,8 @@
 // JSON Lines or an SVG map. With known lists (the satellite's own, and its
 // neighbours'), every entry gets a status (compare.h) and the known carriers
 // not found are added as missing. Bad lines are reported on standard error.
-// Exit status: 0; 1 when lines were skipped; 2 when no list was written.
+// Exit status: 0; 1 when lines were skipped or a known list was empty; 2
+// when no list was written (a closed pipe ends it by SIGPIPE, as any filter).
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
@@ -62,8 +63,8 @@ static void print_usage(FILE *out) {
         "  -h, --help           show this help and exit\n"
         "  -V, --version        show the version and exit\n"
         "\n"
-        "Exit status: 0 when every line was read, 1 when lines were skipped,\n"
-        "2 when no list was written.\n",
+        "Exit status: 0 when every line was read, 1 when lines were skipped or a\n"
+        "known list was empty, 2 when no list was written.\n",
         out);
 }
 
@@ -177,7 +178,13 @@ static read_status read_known_file(const char *path, uint8_t source, transponder
   fclose(in);
   if (failed) fprintf(stderr, "skylist: %s: %s\n", path, strerror(errno));
   if (read < 0) fprintf(stderr, "skylist: %s: more than %d known carriers\n", path, kMaxTransponders);
-  return failed || read < 0 ? READ_FAILED : READ_OK;
+  if (failed || read < 0) return READ_FAILED;
+  // An empty list would call every entry new: wrong path, wrong format.
+  if (read == 0) {
+    fprintf(stderr, "skylist: %s: no transponders read\n", path);
+    ++skipped;
+  }
+  return READ_OK;
 }
 
 // "new,changed" as a set of statuses; 0 for a word that is none.
@@ -210,6 +217,9 @@ int main(int argc, char **argv) {
   int known_count = 0, neighbour_count = 0;
   unsigned only = 0;
   int32_t low_khz = 10700000, high_khz = 12750000;
+  // getopt names the program by argv[0], a path when run as one.
+  static char name[] = "skylist";
+  argv[0] = name;
   for (int opt; (opt = getopt_long(argc, argv, "f:t:k:n:o:r:hV", kOptions, nullptr)) != -1;) {
     switch (opt) {
       case 'f':

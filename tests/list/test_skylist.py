@@ -10,6 +10,7 @@ import json
 import os
 import re
 import shutil
+import signal
 import subprocess
 import tempfile
 import unittest
@@ -18,6 +19,7 @@ from xml.etree import ElementTree
 # A cross-built skylist runs under qemu-user.
 SKYLIST = [*os.environ.get("SKYLIST_EMULATOR", "").split(), os.environ["SKYLIST"]]
 SKYSWEEP = os.environ["SKYSWEEP"]
+SKYSCAN = os.environ["SKYSCAN"]
 SIMRX = os.environ["SIMRX"]
 DEFAULT_SAT = os.environ["SIMRX_DEFAULT_SAT"]
 FIXTURES = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "fixtures", "skylist")
@@ -250,6 +252,34 @@ class Map(unittest.TestCase):
         self.assertEqual(title, "<T?rk & ??> T\u00fcrk, 1970-01-01: 1 transponder")
         self.assertNotIn("unknown</text>", skylist("-f", "svg", stdin=GOOD).stdout)
 
+    def test_the_map_spans_the_band_its_entries_occupy(self):
+        def line(khz, pol="HORIZONTAL"):
+            return f"OK {pol} {khz} 27500000 DVB-S2 INVERSION_AUTO PILOT_ON FEC_3_4 8PSK ROLLOFF_20\n"
+        c_band = line(3480000) + line(4100000, "VERTICAL")
+        cases = [  # lines, band drawn (kHz), the title's count
+            (c_band, (3400000, 800000), "2 transponders"),
+            (c_band + line(3050000), (3000000, 1200000), "3 transponders"),
+            (c_band + line(11500000), (3400000, 800000), "2 transponders; 1 more outside 3400-4200 MHz, not drawn"),
+            (line(19710000) + line(20190000), (19650000, 600000), "2 transponders"),  # Ka: 50 MHz steps
+            (line(11500000) + line(3480000), (10700000, 2050000), "1 transponder; 1 more outside 10700-12750 MHz"),
+        ]
+        for lines, (low, span), title in cases:
+            with self.subTest(title=title):
+                svg = skylist("-f", "svg", "-t", "T", stdin=lines, env={"SOURCE_DATE_EPOCH": "0"}).stdout
+                self.assertIn(f">T, 1970-01-01: {title}", svg)
+                self.assertEqual(re.findall(r'viewBox="(\d+) 0 (\d+) 1"', svg), [(str(low), str(span))] * 2)
+
+    def test_a_c_band_scan_is_drawn_whole(self):
+        with tempfile.TemporaryDirectory() as tmp:
+            scan = subprocess.run([SIMRX, "-s", DEFAULT_SAT, "-d", tmp, SKYSCAN, "-l", "5150"], capture_output=True,
+                                  text=True, timeout=120).stdout
+        self.assertGreater(len(scan.splitlines()), 20)
+        svg = skylist("-f", "svg", "-t", "C", stdin=scan, env={"SOURCE_DATE_EPOCH": "0"}).stdout
+        self.assertIn(f">C, 1970-01-01: {len(scan.splitlines())} transponders</text>", svg)
+        self.assertIn('viewBox="3000000 0 1200000 1"', svg)
+        self.assertEqual(len(label_boxes(svg)), len(scan.splitlines()))
+        self.assertEqual(re.findall(r'font-size="11">(\d+)<', svg), [str(mhz) for mhz in range(3000, 4201, 50)])
+
     def test_map_renders(self):
         if shutil.which("rsvg-convert") is None:
             self.skipTest("rsvg-convert (librsvg2-bin) is not installed")
@@ -299,10 +329,33 @@ class Input(unittest.TestCase):
         done = skylist(stdin=many)
         self.assertEqual((done.returncode, done.stdout), (2, ""))
         self.assertEqual(done.stderr, "skylist: -:2049: more than 2048 transponders; no list written\n")
-        with open("/dev/full", "w") as full:
-            done = subprocess.run([*SKYLIST, CAPTURE], stdout=full, stderr=subprocess.PIPE, text=True, timeout=60)
-        self.assertEqual((done.returncode, done.stderr),
-                         (2, "skylist: cannot write the list: No space left on device\n"))
+
+    def test_a_list_that_cannot_be_written_is_reported_in_every_format(self):
+        # A full disk, and a reader that has gone: with SIGPIPE at its default
+        # the pipe ends skylist quietly, as any filter; ignored, it is an error.
+        def run(fmt, stdout, **kw):
+            return subprocess.run([*SKYLIST, "-f", fmt, "-"], input=GOOD, stdout=stdout, stderr=subprocess.PIPE,
+                                  text=True, timeout=60, **kw)
+
+        def ignore_sigpipe():
+            signal.signal(signal.SIGPIPE, signal.SIG_IGN)
+
+        for fmt in ("dvbv5", "jsonl", "svg"):
+            with self.subTest(format=fmt), open("/dev/full", "w") as full:
+                done = run(fmt, full)
+                self.assertEqual((done.returncode, done.stderr),
+                                 (2, "skylist: cannot write the list: No space left on device\n"))
+            read_end, write_end = os.pipe()
+            os.close(read_end)
+            try:
+                with self.subTest(format=fmt, sigpipe="default"):
+                    done = run(fmt, write_end)
+                    self.assertEqual((done.returncode, done.stderr), (-signal.SIGPIPE, ""))
+                with self.subTest(format=fmt, sigpipe="ignored"):
+                    done = run(fmt, write_end, preexec_fn=ignore_sigpipe)
+                    self.assertEqual((done.returncode, done.stderr), (2, "skylist: cannot write the list: Broken pipe\n"))
+            finally:
+                os.close(write_end)
 
     def test_standard_input_is_read_only_without_files_or_as_dash(self):
         other = GOOD.replace("11141000", "12000000")
@@ -366,6 +419,17 @@ class Comparison(unittest.TestCase):
         # Without known lists nothing is compared, and no key is added.
         self.assertNotIn("status", skylist("-f", "jsonl", self.scan).stdout)
 
+    def test_a_known_list_with_nothing_in_it_is_an_error_of_that_file(self):
+        empty = os.path.join(os.path.dirname(self.own), "empty")
+        for text in ("", "# nothing here\n", dvbv5_block(11500000, "HORIZONTAL", "1x")):
+            with self.subTest(text=text):
+                with open(empty, "w") as f:
+                    f.write(text)
+                done = skylist("-k", empty, "-f", "jsonl", self.scan)
+                self.assertEqual(done.returncode, 1)
+                self.assertTrue(done.stderr.endswith(f"skylist: {empty}: no transponders read\n"), done.stderr)
+                self.assertEqual(len(done.stdout.splitlines()), 4)
+
     def test_only_selects_what_is_written_and_the_channel_file_says_why(self):
         done = self.compare("-o", "changed,missing,neighbour")
         self.assertEqual([e["name"] for e in dvbv5_entries(done.stdout)], ["11100 H 22000", "11200 H 5000", "11400 V 27500"])
@@ -381,10 +445,20 @@ class Comparison(unittest.TestCase):
     def test_the_map_counts_and_draws_each_status(self):
         svg = self.compare("-f", "svg", "-t", "Sat").stdout
         self.assertIn(">Sat, 2025-12-08: 5 transponders; 1 unchanged, 1 changed, 1 new, 1 neighbour, 1 missing<", svg)
-        legend = re.findall(r'width="28" height="14"[^>]*/><text [^>]*>(\w+)<', svg)
+        legend = re.findall(r'width="28" height="14"[^>]*/>(?:<[^t][^>]*/>)*<text [^>]*>(\w+)<', svg)
         self.assertEqual(legend, ["changed", "new", "neighbour", "missing"])
-        self.assertEqual(svg.count('stroke-dasharray="4 3"'), 2)  # the missing carrier and its legend
+        # Each mark once on the map and once in the legend: new a filled red
+        # marker, changed an open one, a neighbour's carrier hatched.
+        for mark in ('stroke-dasharray="4 3"', 'z" fill="#d00000"', 'z" fill="#fff" stroke="#222"', 'fill="url(#hatch)"'):
+            self.assertEqual(svg.count(mark), 2, mark)
+        self.assertIn('<pattern id="hatch"', svg)
         ElementTree.fromstring(svg)
+
+    def test_a_narrow_carrier_in_a_wide_ones_skirt_is_drawn_over_it(self):
+        lines = (GOOD.replace("11141000 22000000", "10985000 2000000")
+                 + GOOD.replace("11141000 22000000", "11000000 30000000"))
+        svg = skylist("-f", "svg", stdin=lines).stdout
+        self.assertEqual(re.findall(r"<title>(\d+) kHz", svg), ["11000000", "10985000"])
 
     def test_no_value_is_used_before_it_is_set(self):
         # A field left unset shows on one machine's stack and not another's.
@@ -414,9 +488,14 @@ class CommandLine(unittest.TestCase):
         self.assertEqual((done.returncode, done.stdout), (2, ""))
         self.assertEqual(done.stderr, "skylist: unknown format 'json' (dvbv5, jsonl or svg)\n"
                                       "Try 'skylist --help' for more information.\n")
-        done = skylist("--colour")
-        self.assertEqual((done.returncode, done.stdout), (2, ""))
-        self.assertIn("unrecognized option '--colour'", done.stderr)
+        # getopt's own complaints name the program as every other message does.
+        for args, said in ((["--colour"], "unrecognized option '--colour'"), (["-x"], "invalid option -- 'x'"),
+                           (["-f"], "option requires an argument -- 'f'"),
+                           (["--known"], "option '--known' requires an argument")):
+            with self.subTest(args=args):
+                done = skylist(*args)
+                self.assertEqual((done.returncode, done.stdout), (2, ""))
+                self.assertEqual(done.stderr, f"skylist: {said}\nTry 'skylist --help' for more information.\n")
 
 
 if __name__ == "__main__":
