@@ -13,7 +13,7 @@ import unittest
 
 SOURCE, VERSION, COMMANDS = sys.argv[1], sys.argv[2], sys.argv[3:]
 SCRIPTS = ["quickstart", "cmake/install-packages", "cmake/build-feed", "cmake/fetch-target-python.sh", "cmake/static-analysis.sh",
-           "sim/survey", "sim/sandbox/standby-sandbox", "sim/malta/fetch-malta", "sim/malta/build-image",
+           "sim/survey", "cmake/pictures", "sim/sandbox/standby-sandbox", "sim/malta/fetch-malta", "sim/malta/build-image",
            "sim/malta/run-malta", "tests/fuzz/run-fuzzers.sh", ".ci/fresh-roots", "list/recall_benchmark.py",
            "crcmodule/benchmark.py"]
 
