@@ -17,8 +17,8 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include "lnb.h"
 #include "nim_sockets.h"
+#include "satellite.h"
 
 static const char kFrontendPath[] = "/dev/dvb/adapter0/frontend%d";
 static const char kBlindscanPath[] = "/dev/blindscan%d";
@@ -195,7 +195,9 @@ static int read_options(int argc, char **argv, options &o) {
 // ---- progress and output ---------------------------------------------------
 
 struct scan_run {
-  int blindscan_fd;
+  const options *given;  // the command line
+  int frontend_fd, blindscan_fd;
+  const planned_sweep *plan;
   bool progress;  // standard error is a terminal and -q was not given
   bool banded;    // a universal LNB: sweeps are named by their band too
   int write_error;  // errno of a result line that could not be written
@@ -358,15 +360,10 @@ static int lost_output(const scan_run &run) {
   return 1;
 }
 
-static transponder_list g_book;  // every carrier listed, too large for the stack
-static gap_list g_gaps;          // the gaps beside them, searched after the sweeps
+static satellite_state g_state;  // the carriers and gaps, too large for the stack
 
-// Gaps are searched in rounds, widest first: at least this many times the
-// narrowest symbol rate sought wide, then narrower ones.
-static const uint32_t kGapTiers[] = {4, 2, 1};
-
-static bool switch_lnb(const options &o, scan_run &run, int frontend_fd, const planned_sweep &p) {
-  lnb_step failed = set_lnb(frontend_fd, p.setup.lane, p.high_band, o.port);
+static bool switch_lnb(const options &o, scan_run &run, const planned_sweep &p) {
+  lnb_step failed = set_lnb(run.frontend_fd, p.setup.lane, p.high_band, o.port);
   if (failed != LNB_DONE) {
     end_progress(run);
     (void)fprintf(stderr, "skyscan: the LNB could not be set (%s): %s\n", lnb_step_name(failed), strerror(errno));
@@ -377,10 +374,28 @@ static bool switch_lnb(const options &o, scan_run &run, int frontend_fd, const p
   return true;
 }
 
+// Before each sweep and each round of its gaps: the LNB, then the progress.
+static bool begin_sweep(void *context, const planned_sweep &p, int index, bool gaps) {
+  auto &run = *static_cast<scan_run *>(context);
+  run.sweep = index;
+  run.current = &p;
+  run.in_gaps = gaps;
+  if (!gaps) {
+    run.span_done_khz = 0;
+    for (int i = 0; i < index; ++i) run.span_done_khz += run.plan[i].setup.if_high_khz - run.plan[i].setup.if_low_khz;
+  }
+  if (!switch_lnb(*run.given, run, p)) return false;
+  show_progress(run, p.setup.if_low_khz, true);
+  return true;
+}
+
 static int scan(const options &o, int frontend_fd, int blindscan_fd) {
   planned_sweep sweeps[4];
   scan_run run = {};
+  run.given = &o;
+  run.frontend_fd = frontend_fd;
   run.blindscan_fd = blindscan_fd;
+  run.plan = sweeps;
   run.progress = !o.quiet && isatty(STDERR_FILENO);
   run.banded = o.request.lnb.high_khz != 0;
   g_progress = run.progress;
@@ -389,37 +404,16 @@ static int scan(const options &o, int frontend_fd, int blindscan_fd) {
   clock_gettime(CLOCK_MONOTONIC, &run.started);
   scan_driver driver = {search_window, &run};
   scan_sink sink = {print_carrier, note_progress, &run};
-  scan_tally tally = {};
-  run.tally = &tally;
+  satellite_hooks hooks = {begin_sweep, &run};
+  run.tally = &g_state.tally;
   run.budget = plain_searches(run.sweeps);
   sleep(kSettleSeconds);
-  for (run.sweep = 0; run.sweep < run.sweeps; ++run.sweep) {
-    planned_sweep &p = sweeps[run.sweep];
-    p.setup.budget = share_budget(sweeps, run.sweeps, run.sweep, tally.searches);
-    run.current = &p;
-    if (!switch_lnb(o, run, frontend_fd, p)) return 1;
-    show_progress(run, p.setup.if_low_khz, true);
-    run_sweep(p.setup, static_cast<uint8_t>(run.sweep), driver, sink, g_book, tally, g_gaps);
-    if (tally.stopped) return lost_output(run);
-    run.span_done_khz += p.setup.if_high_khz - p.setup.if_low_khz;
+  switch (scan_satellite(sweeps, run.sweeps, driver, sink, hooks, g_state)) {
+    case SATELLITE_LNB_FAILED: return 1;
+    case SATELLITE_STOPPED: return lost_output(run);
+    case SATELLITE_DONE: break;
   }
-  // Then the gaps beside the carriers, the widest of every sweep first.
-  run.in_gaps = true;
-  for (uint32_t times : kGapTiers) {
-    for (run.sweep = 0; run.sweep < run.sweeps; ++run.sweep) {
-      planned_sweep &p = sweeps[run.sweep];
-      uint32_t min_khz = p.setup.sr_min / 1000u * times;
-      auto index = static_cast<uint8_t>(run.sweep);
-      if (!gaps_left(g_gaps, index, min_khz) || tally.searches >= plain_searches(run.sweeps)) continue;
-      p.setup.budget = plain_searches(run.sweeps) - tally.searches;
-      run.current = &p;
-      if (!switch_lnb(o, run, frontend_fd, p)) return 1;
-      show_progress(run, p.setup.if_low_khz, true);
-      fill_gaps(p.setup, index, min_khz, driver, sink, g_book, tally, g_gaps);
-      if (tally.stopped) return lost_output(run);
-    }
-  }
-  return summary(o, run, tally);
+  return summary(o, run, g_state.tally);
 }
 
 int main(int argc, char **argv) {
