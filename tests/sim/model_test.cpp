@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <cstdio>
 #include <cstdlib>
+#include <set>
 #include <string>
 #include <unistd.h>
 #include <vector>
@@ -188,6 +189,58 @@ TEST(Model, ThePreferencePicksTheWiderCarrierAndACapKeepsItOut) {
     ASSERT_NE(tp, nullptr);
     EXPECT_EQ(tp->downlink_khz, c.found_khz);
   }
+}
+
+TEST(Model, EachAssumptionOfTheGridLocksWhatItSays) {
+  receiver &rx = fresh();
+  // IF 1203: 2 Msym/s; 1208: 4 Msym/s; 1222: 20 Msym/s, in reach of the
+  // window from 1200 only with the half reach (its centre 6.75 MHz past the
+  // window's end is a quarter of its band, 13.5 MHz half).
+  const std::string sky = "tp 10953000 H 2000000 DVB-S QPSK 3/4 0.35 off off\n"
+                          "tp 10958000 H 4000000 DVB-S QPSK 3/4 0.35 off off\n"
+                          "tp 10972000 H 20000000 DVB-S QPSK 3/4 0.35 off off\n";
+  const struct {
+    const char *lines;
+    uint32_t window_khz, found_khz;
+  } cases[] = {
+      {"demodulator nearest\n", 1200000, 10953000},
+      {"demodulator wider\n", 1200000, 10958000},               // the wider of the nearest two
+      {"demodulator widest\n", 1200000, 10958000},              // the wide one is out of reach
+      {"demodulator widest\nreach half\n", 1200000, 10972000},  // and in reach
+      {"demodulator wider\nreach half\n", 1200000, 10958000},   // but not among the nearest two
+      {"window 16\n", 1200000, 10958000},                       // the centre moves to 1208
+      {"reach quarter\n", 1210000, 10972000},
+      {"reach none\n", 1210000, 0},
+  };
+  for (const auto &c : cases) {
+    SCOPED_TRACE(c.lines);
+    ASSERT_TRUE(load(c.lines + sky, rx).ok);
+    const transponder *tp = find_signal(rx, c.window_khz, rx.window_khz, 2000000, 45000000);
+    EXPECT_EQ(tp != nullptr ? tp->downlink_khz : 0, c.found_khz);
+  }
+  // An unlucky demodulator locks any carrier in reach, drawn per search.
+  for (auto [lines, in_reach] : {std::pair{"demodulator random\n", 2u}, {"demodulator random\nreach half\n", 3u}}) {
+    ASSERT_TRUE(load(lines + sky, rx).ok);
+    std::set<uint32_t> locked;
+    for (uint32_t draw = 0; draw < 64; ++draw) locked.insert(find_signal(rx, 1200000, rx.window_khz, 0, 45000000, draw)->downlink_khz);
+    EXPECT_EQ(locked.size(), in_reach) << lines;
+    EXPECT_EQ(find_signal(rx, 1200000, rx.window_khz, 0, 45000000, 7), find_signal(rx, 1200000, rx.window_khz, 0, 45000000, 7));
+  }
+}
+
+TEST(Model, ACoarseDriverMeasuresWithin1500KHzAnd1Percent) {
+  receiver &rx = fresh();
+  ASSERT_TRUE(load("error coarse\ntp 10955000 H 2000000 DVB-S QPSK 3/4 0.35 off off\n", rx).ok);
+  int64_t widest_miss = 0;
+  for (uint32_t step = 1190000; step < 1210000; step += 100) {
+    uint32_t w[8];
+    result_words(rx, rx.tps[0], step, w);
+    int64_t miss = std::abs(static_cast<int64_t>(w[0]) - 1205000000);
+    EXPECT_LE(miss, 1500000);
+    EXPECT_LE(std::abs(static_cast<int64_t>(w[1]) - 2000000), 20000);
+    widest_miss = std::max(widest_miss, miss);
+  }
+  EXPECT_GT(widest_miss, 1000000);  // far more than the model's fiftieth of the rate
 }
 
 TEST(Model, EachDiseqcPortHasItsOwnCarriers) {
