@@ -7,7 +7,6 @@ import ctypes
 import errno
 import fcntl
 import os
-import struct
 import subprocess
 import sys
 import tempfile
@@ -35,15 +34,15 @@ def fails_with(code, call, *args):
 
 
 def rate_found(device):
-    """The symbol rate a search of the window at IF 1200 MHz locks, or None."""
-    fcntl.ioctl(device, 1, struct.pack("5I", 1200000000, 2000000, 45000000, 0, 0))
-    try:
-        fcntl.ioctl(device, 2, 0)
-    except OSError:
+    """The symbol rate a search of the window at IF 1200 MHz locks, or None.
+    The records go through ctypes: aligned, as a tool's are."""
+    ioctl = ctypes.CDLL(None).ioctl
+    ioctl.argtypes = [ctypes.c_int, ctypes.c_ulong, ctypes.c_void_p]
+    params = (ctypes.c_uint32 * 5)(1200000000, 2000000, 45000000, 0, 0)
+    words = (ctypes.c_uint32 * 8)()
+    if ioctl(device, 1, ctypes.addressof(params)) != 0 or ioctl(device, 2, None) != 0:
         return None
-    words = bytearray(32)
-    fcntl.ioctl(device, 3, words, True)
-    return struct.unpack("8I", words)[1]
+    return words[1] if ioctl(device, 3, ctypes.addressof(words)) == 0 else None
 
 
 def diseqc(frontend, *message):
