@@ -120,6 +120,28 @@ void key_line(reader &r, block &b, char *text) {
   }
 }
 
+void skip_line(FILE *in) {
+  for (int c = fgetc(in); c != EOF && c != '\n'; c = fgetc(in)) {
+  }
+}
+
+// Whether a line holds a value the comparison uses: a key it reads, or
+// no KEY = VALUE at all. An over-long one cannot be read whole; an
+// over-long comment or other key loses nothing.
+bool needed(const char *text) {
+  if (*text == '#') return false;
+  const char *eq = strchr(text, '=');
+  if (eq == nullptr) return true;
+  static const char *const kReadKeys[] = {"FREQUENCY", "SYMBOL_RATE", "POLARIZATION"};
+  size_t n = static_cast<size_t>(eq - text);
+  while (n > 0 && (text[n - 1] == ' ' || text[n - 1] == '\t')) --n;
+  for (const char *key : kReadKeys)
+    if (strlen(key) == n && strncmp(text, key, n) == 0) return true;
+  for (const dvbv5_key &k : kDvbv5Keys)
+    if (strlen(k.key) == n && strncmp(text, k.key, n) == 0) return true;
+  return false;
+}
+
 }  // namespace
 
 int read_known(FILE *in, uint8_t source, transponder_list &list, void (*report)(void *, int, const char *),
@@ -129,16 +151,18 @@ int read_known(FILE *in, uint8_t source, transponder_list &list, void (*report)(
   char buf[kMaxLineLength + 2];
   while (!r.full && fgets(buf, sizeof buf, in) != nullptr) {
     r.line++;
-    if (strchr(buf, '\n') == nullptr && !feof(in)) {
-      r.report(r.context, r.line, "longer than 255 characters");
-      b.bad = b.open;
-      for (int c = fgetc(in); c != EOF && c != '\n'; c = fgetc(in)) {
-      }
-      continue;
-    }
+    bool cut = strchr(buf, '\n') == nullptr && !feof(in);
+    if (cut) skip_line(in);
     char *text = trim(buf);
     if (r.line == 1 && strncmp(text, "\xEF\xBB\xBF", 3) == 0) text = trim(text + 3);
-    if (*text == '\0' || *text == '#') continue;
+    // A long comment or key passed over costs nothing, nor does a long
+    // block name; a key read in part would give its block a wrong value.
+    if (cut && *text != '[' && needed(text)) {
+      r.report(r.context, r.line, "longer than 255 characters");
+      b.bad = b.open;
+      continue;
+    }
+    if (*text == '\0' || *text == '#' || (cut && *text != '[')) continue;
     if (*text == '[') {
       finish(r, b);
       b = {};

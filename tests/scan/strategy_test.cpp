@@ -16,6 +16,7 @@ namespace {
 struct carrier {
   uint32_t if_khz;
   uint32_t symbol_rate;
+  uint32_t rolloff = 0;  // as the driver numbers it: 0.35, 0.20, 0.25
 };
 
 enum class prefers { nearest, wider };
@@ -46,7 +47,7 @@ struct fake_demodulator {
       if (best == nullptr || better(d, c, *best, low)) best = &c;
     }
     if (best == nullptr) return SEARCH_EMPTY;
-    *out = {best->if_khz * 1000, best->symbol_rate, 6, 9, 2, 3, 2, 0};
+    *out = {best->if_khz * 1000, best->symbol_rate, 6, 9, 2, 3, 2, best->rolloff};
     return SEARCH_LOCKED;
   }
 
@@ -144,6 +145,30 @@ TEST(Strategy, ListsEveryCarrierOnceWithEitherPreferenceAndReach) {
   }
 }
 
+TEST(Strategy, NarrowCarriersInTheGapsAreFoundWithinATightBudget) {
+  const struct {
+    const char *name;
+    prefers preference;
+    uint32_t budget;
+    std::vector<carrier> sky;
+  } cases[] = {
+      {"one search to spare goes to the widest gap", prefers::nearest, 101,
+       {{982313, 26000000}, {1004382, 3500000}, {1007782, 3000000}, {1010969, 2500000}, {1015106, 2000000}}},
+      {"a gap's rate cap keeps the wide neighbour out", prefers::wider, 101,
+       {{962082, 3500000, 1}, {965444, 2500000, 2}, {968231, 2500000, 1}, {989386, 23000000}}},
+      {"roll-offs of 0.20 and 0.25 told apart", prefers::wider, 120,
+       {{961965, 3000000, 1}, {964990, 2500000}, {983180, 28000000, 1}}},
+  };
+  for (const auto &c : cases) {
+    SCOPED_TRACE(c.name);
+    fake_demodulator d;
+    d.sky = c.sky;
+    d.preference = c.preference;
+    outcome o = scan(d, 950000, 1950000, c.budget);
+    EXPECT_EQ(sorted(o.listed), centres(c.sky));
+  }
+}
+
 TEST(Strategy, CostsFewerSearchesThanThePlainSweepWhereCarriersAreWide) {
   fake_demodulator d;
   for (uint32_t khz = 980000; khz < 1940000; khz += 40000) d.sky.push_back({khz, 27500000});
@@ -172,6 +197,17 @@ bool outside_the_window(fake_demodulator &, uint32_t window_khz, blindscan_resul
   return true;
 }
 
+bool below_the_window(fake_demodulator &, uint32_t window_khz, blindscan_result *r) {
+  *r = {(window_khz - 60000) * 1000, 5000000, 5, 0, 0, 5, 1, 0};
+  return true;
+}
+
+// A real carrier, measured 0.5 % under the least rate asked.
+bool just_under_the_least_rate(fake_demodulator &, uint32_t, blindscan_result *r) {
+  *r = {1500000000, 1990000, 5, 0, 0, 5, 1, 0};
+  return true;
+}
+
 bool rate_outside_the_limits(fake_demodulator &, uint32_t window_khz, blindscan_result *r) {
   *r = {(window_khz + 5000) * 1000, 90000000, 5, 0, 0, 5, 1, 0};
   return true;
@@ -182,14 +218,16 @@ bool zero_everything(fake_demodulator &, uint32_t, blindscan_result *r) {
   return true;
 }
 
-TEST(Strategy, NonsenseFromTheDriverListsNoPhantomAndEnds) {
+TEST(Strategy, ADriverAnswerIsBelievedOnlyWhenPlausible) {
   const struct {
     const char *name;
     bool (*answer)(fake_demodulator &, uint32_t, blindscan_result *);
     size_t listed;
   } cases[] = {
       {"the same carrier at every step", same_carrier_everywhere, 1},
-      {"a frequency outside the window", outside_the_window, 0},
+      {"a frequency above the window", outside_the_window, 0},
+      {"a frequency below the window", below_the_window, 0},
+      {"a rate 0.5 % under the least asked", just_under_the_least_rate, 1},
       {"a symbol rate outside the limits", rate_outside_the_limits, 0},
       {"all zero", zero_everything, 0},
   };
@@ -232,6 +270,33 @@ TEST(Sweeps, UniversalLnbScansTheBandOverlapOnce) {
   r.low_khz = 11000000;
   ASSERT_EQ(plan_sweeps(r, p), 1);
   EXPECT_EQ(p[0].setup.if_low_khz, 1250000u);
+}
+
+TEST(Sweeps, TheRangeAskedSetsEachBandsIfRangeWithinWhatTheLnbDelivers) {
+  struct sweep {
+    bool high_band;
+    uint32_t if_low, if_high;
+    bool operator==(const sweep &) const = default;
+  };
+  const struct {
+    const char *name;
+    uint32_t low_khz, high_khz;
+    std::vector<sweep> sweeps;
+  } cases[] = {
+      {"above the band switch: the high band from the range's start", 12000000, 12750000, {{true, 1400000, 2150000}}},
+      {"past 12750 MHz: the IF stops at 2150 MHz", 10700000, 13000000,
+       {{false, 950000, 1950000}, {true, 1100000, 2150000}}},
+      {"below 10700 MHz: the IF starts at 950 MHz", 10500000, 11000000, {{false, 950000, 1250000}}},
+  };
+  for (const auto &c : cases) {
+    SCOPED_TRACE(c.name);
+    scan_request r = {c.low_khz, c.high_khz, 2000000, 45000000, {true, false}, {true, true}, kUniversalLnb};
+    planned_sweep p[4];
+    std::vector<sweep> got;
+    for (int i = 0, n = plan_sweeps(r, p); i < n; ++i)
+      got.push_back({p[i].high_band, p[i].setup.if_low_khz, p[i].setup.if_high_khz});
+    EXPECT_EQ(got, c.sweeps);
+  }
 }
 
 TEST(Sweeps, SingleOscillatorLnbHasOneBandAndMirrorsTheCBand) {

@@ -181,13 +181,18 @@ TEST(Model, ThePreferencePicksTheWiderCarrierAndACapKeepsItOut) {
       {"demodulator wider\n", 1190000, 45000000, 10951000},
       {"demodulator wider\nreach half\n", 1190000, 45000000, 10967000},
   };
-  for (const auto &c : cases) {
-    SCOPED_TRACE(std::string(c.lines) + std::to_string(c.window_khz));
-    ASSERT_TRUE(load(c.lines + sky, rx).ok);
-    ASSERT_EQ(rx.tp_count, 4);
-    const transponder *tp = find_signal(rx, c.window_khz, kWindowKHz, 2000000, c.cap);
-    ASSERT_NE(tp, nullptr);
-    EXPECT_EQ(tp->downlink_khz, c.found_khz);
+  // Whichever is described first.
+  const size_t second = sky.find('\n') + 1, third = sky.find('\n', second) + 1;
+  const std::string wide_first = sky.substr(second, third - second) + sky.substr(0, second) + sky.substr(third);
+  for (const std::string &order : {sky, wide_first}) {
+    for (const auto &c : cases) {
+      SCOPED_TRACE(std::string(c.lines) + std::to_string(c.window_khz) + (order == sky ? "" : ", wide first"));
+      ASSERT_TRUE(load(c.lines + order, rx).ok);
+      ASSERT_EQ(rx.tp_count, 4);
+      const transponder *tp = find_signal(rx, c.window_khz, kWindowKHz, 2000000, c.cap);
+      ASSERT_NE(tp, nullptr);
+      EXPECT_EQ(tp->downlink_khz, c.found_khz);
+    }
   }
 }
 
@@ -246,7 +251,8 @@ TEST(Model, ACoarseDriverMeasuresWithin1500KHzAnd1Percent) {
 TEST(Model, EachDiseqcPortHasItsOwnCarriers) {
   receiver &rx = fresh();
   ASSERT_TRUE(load("tp 10955000 H 27500000 DVB-S QPSK 3/4 0.35 off off\nport B\n"
-                   "tp 10955000 H 22000000 DVB-S2 8PSK 2/3 0.35 on auto\n",
+                   "tp 10955000 H 22000000 DVB-S2 8PSK 2/3 0.35 on auto\nport D\n"
+                   "tp 10955000 H 30000000 DVB-S2 8PSK 2/3 0.35 on auto\n",
                    rx)
                   .ok);
   EXPECT_EQ(find_signal(rx, 1200000, kWindowKHz, 2000000, 45000000)->words[1], 27500000u);
@@ -254,6 +260,8 @@ TEST(Model, EachDiseqcPortHasItsOwnCarriers) {
   EXPECT_EQ(find_signal(rx, 1200000, kWindowKHz, 2000000, 45000000)->words[1], 22000000u);
   rx.port = 2;
   EXPECT_EQ(find_signal(rx, 1200000, kWindowKHz, 2000000, 45000000), nullptr);
+  rx.port = 3;
+  EXPECT_EQ(find_signal(rx, 1200000, kWindowKHz, 2000000, 45000000)->words[1], 30000000u);
   EXPECT_NE(carriers_of(rx).find("port=B"), std::string::npos);
   // Without port lines there is no switch: every port sees the same.
   ASSERT_TRUE(load("tp 10955000 H 27500000 DVB-S QPSK 3/4 0.35 off off\n", rx).ok);
@@ -394,7 +402,9 @@ TEST(Model, NeighboursCarriersShowOnlyInTheGapsOfTheSatellitesOwn) {
   const std::string entries =
       "[under]\n\tFREQUENCY = 11010000\n\tPOLARIZATION = HORIZONTAL\n\tSYMBOL_RATE = 10000000\n"
       "[gap]\n\tFREQUENCY = 11100000\n\tPOLARIZATION = HORIZONTAL\n\tSYMBOL_RATE = 20000000\n"
-      "[other polarisation]\n\tFREQUENCY = 11000000\n\tPOLARIZATION = VERTICAL\n\tSYMBOL_RATE = 27500000\n";
+      "[other polarisation]\n\tFREQUENCY = 11000000\n\tPOLARIZATION = VERTICAL\n\tSYMBOL_RATE = 27500000\n"
+      "[gap, again]\n\tFREQUENCY = 11100500\n\tPOLARIZATION = HORIZONTAL\n\tSYMBOL_RATE = 20000000\n"
+      "[at the band switch]\n\tFREQUENCY = 11700000\n\tPOLARIZATION = VERTICAL\n\tSYMBOL_RATE = 2000000\n";
   ASSERT_EQ(write(fd, entries.data(), entries.size()), static_cast<ssize_t>(entries.size()));
   close(fd);
   receiver &rx = fresh();
@@ -405,7 +415,9 @@ TEST(Model, NeighboursCarriersShowOnlyInTheGapsOfTheSatellitesOwn) {
             "carrier 11000000 H 27500000 37125000 low\n"
             "carrier 11100000 H 20000000 27000000 low neighbour=0\n"
             "carrier 11000000 V 27500000 37125000 low neighbour=0\n"
-            "under-own-carrier 11010000 H 10000000 under=11000000\n");
+            "carrier 11700000 V 2000000 2700000 high neighbour=0\n"
+            "under-own-carrier 11010000 H 10000000 under=11000000\n"
+            "same-carrier 11100500 H 20000000 kept=11100000\n");
 }
 
 TEST(Model, EachSeedMeasuresDifferently) {
