@@ -154,6 +154,54 @@ static void learn_window(sweep_run &run, uint32_t window_khz, const carrier_view
   if (seen > window(run)) h.window_khz = seen < kMaxWindowKHz ? seen : kMaxWindowKHz;
 }
 
+// Rates within this of each other may be one carrier measured twice;
+// further apart they are two (the merge rule's own bound).
+static bool rates_agree(int64_t a, int64_t b, uint32_t permille) {
+  int64_t apart = a > b ? a - b : b - a;
+  return apart * 1000 <= (a < b ? a : b) * permille;
+}
+
+static uint32_t apart_khz(int32_t a, int32_t b) { return static_cast<uint32_t>(a > b ? a - b : b - a); }
+
+// A wide carrier's measurements are its own whatever the driver's error:
+// no other carrier can lie within a quarter of its rate. How far apart two
+// of them fall shows how far off the driver measures.
+static void learn_spread(sweep_run &run, const hit &h) {
+  constexpr int64_t kSureRate = 10000000;
+  demodulator_habits &habits = run.tally.habits;
+  if (habits.fixed || h.symbol_rate < kSureRate) return;
+  for (int i = 0; i < run.book.count; ++i) {
+    const list_entry &e = run.book.entries[i];
+    int64_t rate = entry_symbol_rate(e);
+    if (e.lane != h.lane || rate < kSureRate || !rates_agree(rate, h.symbol_rate, 100)) continue;
+    uint32_t apart = apart_khz(entry_khz(e), h.khz);
+    if (4000ull * apart >= static_cast<uint64_t>(rate + h.symbol_rate)) continue;
+    habits.spread_samples++;
+    if (apart > habits.spread_khz) habits.spread_khz = apart;
+    auto permille = static_cast<uint32_t>((h.symbol_rate > rate ? h.symbol_rate - rate : rate - h.symbol_rate) * 1000 / rate);
+    if (permille > habits.rate_permille) habits.rate_permille = permille;
+  }
+}
+
+// Whether a hit the merge rule would take for a new carrier is a listed one
+// measured again: its rate agrees, and it lies within the merge rule's
+// reach widened by the spread seen. Two measurements of one narrow carrier
+// from a driver that is 1.5 MHz off may lie further apart than two narrow
+// carriers side by side; listing both would list one carrier twice.
+static bool measured_before(const sweep_run &run, const hit &h) {
+  const demodulator_habits &habits = run.tally.habits;
+  if (habits.spread_khz == 0) return false;
+  uint32_t permille = habits.rate_permille + habits.rate_permille / 2 + 2;
+  for (int i = 0; i < run.book.count; ++i) {
+    const list_entry &e = run.book.entries[i];
+    int64_t rate = entry_symbol_rate(e);
+    if (e.lane != h.lane || !rates_agree(rate, h.symbol_rate, permille)) continue;
+    uint64_t reach = static_cast<uint64_t>(rate + h.symbol_rate) / 4000 + habits.spread_khz;
+    if (apart_khz(entry_khz(e), h.khz) <= reach) return true;
+  }
+  return false;
+}
+
 // One search of the window at window_khz for rates up to cap.
 static carrier_view search(sweep_run &run, uint32_t window_khz, uint32_t cap) {
   run.used++;
@@ -173,8 +221,9 @@ static carrier_view search(sweep_run &run, uint32_t window_khz, uint32_t cap) {
     judge(run, window_khz, cap, r);
     int before = run.book.count;
     hit h = hit_of(run, r);
+    learn_spread(run, h);
     // A full book cannot tell new from known: list nothing more.
-    v.fresh = add_hit(run.book, h) && run.book.count > before;
+    v.fresh = !measured_before(run, h) && add_hit(run.book, h) && run.book.count > before;
     if (v.fresh) {
       run.sink.carrier(run.sink.context, r, h.khz, run.sweep.lane);
       if (!run.tally.stopped) run.tally.found++;
@@ -193,6 +242,15 @@ static carrier_view search(sweep_run &run, uint32_t window_khz, uint32_t cap) {
 static carrier_view look(sweep_run &run, uint32_t window_khz, uint32_t cap, int retries, uint32_t resume) {
   carrier_view v = search(run, window_khz, cap);
   carrier_view first = v;
+  // The first few wide carriers are measured once more from a window a
+  // quarter further on: the two measurements show how far off the driver is.
+  // Only while searches are to spare: a tight budget goes to the gaps.
+  constexpr uint32_t kSpreadProbes = 4, kSureRate = 10000000, kSpareForProbes = 8;
+  const demodulator_habits &habits = run.tally.habits;
+  uint32_t probe = window_khz + kWindowKHz / 4;
+  if (v.valid && v.fresh && v.symbol_rate >= kSureRate && !habits.fixed && habits.spread_samples < kSpreadProbes &&
+      probe < run.sweep.if_high_khz && affordable(run, kSpareForProbes, resume))
+    (void)search(run, probe, cap);
   for (int retry = 0; retry < retries && v.valid && !v.fresh; ++retry) {
     uint32_t below = v.symbol_rate / 100 * 98;
     if (below < run.sweep.sr_min || !affordable(run, 1, resume)) break;

@@ -85,8 +85,11 @@ struct gap_list {
 // two measurements of one carrier may lie, and whether the same search may
 // lock another carrier. A scan that is told them in advance sets `fixed`.
 struct demodulator_habits {
-  uint32_t window_khz;  // 0 until a lock shows more than kWindowKHz
-  bool fixed;           // told, not learned
+  uint32_t window_khz;      // 0 until a lock shows more than kWindowKHz
+  uint32_t spread_khz;      // the furthest apart two measurements of one carrier were seen
+  uint32_t rate_permille;   // and their symbol rates
+  uint32_t spread_samples;  // wide carriers measured twice
+  bool fixed;               // told, not learned
 };
 
 struct scan_tally {

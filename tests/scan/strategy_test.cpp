@@ -27,6 +27,8 @@ struct fake_demodulator {
   std::vector<carrier> sky;
   prefers preference = prefers::nearest;
   uint32_t reach_divisor = 4;
+  uint32_t window = kWindowKHz;  // what a search looks at
+  int32_t error_khz = 0;         // each measurement this far off, up and down in turn
   // Nonsense on demand: answer this instead of searching.
   bool (*answer)(fake_demodulator &, uint32_t window_khz, blindscan_result *) = nullptr;
   bool refuse_windows = false;
@@ -43,16 +45,17 @@ struct fake_demodulator {
     for (const carrier &c : d.sky) {
       int64_t reach = int64_t{c.symbol_rate} * 135 / 100 / 1000 / d.reach_divisor;
       if (c.symbol_rate < sr_min || c.symbol_rate > sr_max) continue;
-      if (c.if_khz + reach < low || c.if_khz >= low + kWindowKHz + reach) continue;
+      if (c.if_khz + reach < low || c.if_khz >= low + d.window + reach) continue;
       if (best == nullptr || better(d, c, *best, low)) best = &c;
     }
     if (best == nullptr) return SEARCH_EMPTY;
-    *out = {best->if_khz * 1000, best->symbol_rate, 6, 9, 2, 3, 2, best->rolloff};
+    int32_t off = d.windows.size() % 2 == 0 ? d.error_khz : -d.error_khz;
+    *out = {static_cast<uint32_t>(int64_t{best->if_khz} + off) * 1000, best->symbol_rate, 6, 9, 2, 3, 2, best->rolloff};
     return SEARCH_LOCKED;
   }
 
   static bool better(const fake_demodulator &d, const carrier &a, const carrier &b, uint32_t low) {
-    auto off = [low](const carrier &c) { return std::llabs(int64_t{2} * c.if_khz - (2 * int64_t{low} + kWindowKHz)); };
+    auto off = [&](const carrier &c) { return std::llabs(int64_t{2} * c.if_khz - (2 * int64_t{low} + d.window)); };
     if (d.preference == prefers::wider && a.symbol_rate != b.symbol_rate) return a.symbol_rate > b.symbol_rate;
     return off(a) < off(b);
   }
@@ -248,6 +251,38 @@ TEST(Strategy, CountsWindowsTheDriverRefused) {
   EXPECT_EQ(o.tally.refused, o.searches);
   EXPECT_EQ(o.searches, 100u);  // one per window, no more
   EXPECT_TRUE(o.listed.empty());
+}
+
+// The scan assumes no one demodulator: a window wider than 10 MHz shows in
+// where locks fall and is stepped by, and a driver that measures a carrier
+// well over a megahertz off each time still has it listed once.
+TEST(Strategy, LearnsTheWindowAndHowFarOffTheDriverMeasures) {
+  const struct {
+    const char *name;
+    uint32_t window;
+    int32_t error_khz;
+  } cases[] = {
+      {"10 MHz, exact", kWindowKHz, 0},
+      {"16 MHz, exact", 16000, 0},
+      {"10 MHz, 1.4 MHz off", kWindowKHz, 1400},
+  };
+  for (const auto &c : cases) {
+    SCOPED_TRACE(c.name);
+    fake_demodulator d;
+    d.window = c.window;
+    d.error_khz = c.error_khz;
+    // A wide carrier first, then narrow ones of one rate 26 MHz apart.
+    d.sky = {{980000, 27500000}};
+    for (uint32_t f = 1104000; f < 1940000; f += 26000) d.sky.push_back({f, 2200000});
+    outcome o = scan(d);
+    EXPECT_EQ(o.listed.size(), d.sky.size());
+    // Never believed wider than it is; wider than 10 MHz once a lock shows it.
+    EXPECT_LE(window_of(o.tally), c.window);
+    EXPECT_GE(window_of(o.tally), c.window > kWindowKHz ? kWindowKHz + 500 : kWindowKHz);
+    if (c.error_khz != 0) {
+      EXPECT_GE(o.tally.habits.spread_khz, 2000u);
+    }
+  }
 }
 
 TEST(Sweeps, UniversalLnbScansTheBandOverlapOnce) {
