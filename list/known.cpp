@@ -128,17 +128,17 @@ void skip_line(FILE *in) {
 // Whether a line holds a value the comparison uses: a key it reads, or
 // no KEY = VALUE at all. An over-long one cannot be read whole; an
 // over-long comment or other key loses nothing.
-bool needed(const char *text) {
+bool needed(char *text) {
   if (*text == '#') return false;
-  const char *eq = strchr(text, '=');
+  char *eq = strchr(text, '=');
   if (eq == nullptr) return true;
+  *eq = '\0';  // the line is passed over either way
+  const char *key = trim(text);
   static const char *const kReadKeys[] = {"FREQUENCY", "SYMBOL_RATE", "POLARIZATION"};
-  size_t n = static_cast<size_t>(eq - text);
-  while (n > 0 && (text[n - 1] == ' ' || text[n - 1] == '\t')) --n;
-  for (const char *key : kReadKeys)
-    if (strlen(key) == n && strncmp(text, key, n) == 0) return true;
+  for (const char *read : kReadKeys)
+    if (strcmp(key, read) == 0) return true;
   for (const dvbv5_key &k : kDvbv5Keys)
-    if (strlen(k.key) == n && strncmp(text, k.key, n) == 0) return true;
+    if (strcmp(key, k.key) == 0) return true;
   return false;
 }
 
@@ -154,7 +154,7 @@ int read_known(FILE *in, uint8_t source, transponder_list &list, void (*report)(
     bool cut = strchr(buf, '\n') == nullptr && !feof(in);
     if (cut) skip_line(in);
     char *text = trim(buf);
-    if (r.line == 1 && strncmp(text, "\xEF\xBB\xBF", 3) == 0) text = trim(text + 3);
+    if (r.line == 1 && has_byte_order_mark(text)) text = trim(text + 3);
     // A long comment or key passed over costs nothing, nor does a long
     // block name; a key read in part would give its block a wrong value.
     if (cut && *text != '[' && needed(text)) {
