@@ -216,8 +216,8 @@ static carrier_view search(sweep_run &run, uint32_t window_khz, uint32_t cap) {
     v = view_of(r, window_khz, window(run), run.sweep.sr_min, cap);
     if (!v.valid) run.tally.rejected++;
   }
-  if (v.valid) learn_window(run, window_khz, v);
   if (v.valid) {
+    learn_window(run, window_khz, v);
     judge(run, window_khz, cap, r);
     int before = run.book.count;
     hit h = hit_of(run, r);
@@ -288,8 +288,8 @@ static void fill_gap(sweep_run &run, const gap &whole, uint32_t resume) {
     if (!affordable(run, 1, resume)) return;
     // Centred on the gap: a demodulator that prefers the carrier nearest the
     // window's centre picks the one inside it, not a neighbour at its edge.
-    uint32_t window = g.low + (g.high - g.low) / 2 - width / 2;
-    carrier_view v = look(run, window, gap_cap(run, g), prefers_nearest(run) ? 0 : kMaxRetries, resume);
+    uint32_t start = g.low + (g.high - g.low) / 2 - width / 2;
+    carrier_view v = look(run, start, gap_cap(run, g), prefers_nearest(run) ? 0 : kMaxRetries, resume);
     if (!v.valid || !v.fresh) continue;
     // Only pieces smaller than the gap go back: every round shrinks it.
     if (v.lower > g.low && v.lower < g.high && count < kMaxGaps)

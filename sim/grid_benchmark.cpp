@@ -159,12 +159,11 @@ int64_t apart_if_match(const grid_carrier &c, int32_t khz, uint8_t lane, int64_t
 }
 
 miss_reason why_missed(const std::vector<grid_carrier> &carriers, const grid_carrier &c) {
-  for (const grid_carrier &o : carriers) {
-    if (o.lane == c.lane && o.symbol_rate > c.symbol_rate &&
-        std::llabs(static_cast<int64_t>(o.khz) - c.khz) * 1000 < (o.bandwidth_hz + c.bandwidth_hz) / 2 + 10000000)
-      return MISS_WIDER_NEIGHBOUR;
-  }
-  return MISS_SIMILAR;
+  bool beside_wider = std::any_of(carriers.begin(), carriers.end(), [&c](const grid_carrier &o) {
+    return o.lane == c.lane && o.symbol_rate > c.symbol_rate &&
+           std::llabs(static_cast<int64_t>(o.khz) - c.khz) * 1000 < (o.bandwidth_hz + c.bandwidth_hz) / 2 + 10000000;
+  });
+  return beside_wider ? MISS_WIDER_NEIGHBOUR : MISS_SIMILAR;
 }
 
 thread_local transponder_list t_list;
@@ -252,9 +251,10 @@ std::mutex g_loading;
 
 std::vector<grid_model *> load_models(const std::vector<satellite> &sats) {
   std::lock_guard<std::mutex> hold(g_loading);
-  std::vector<grid_model *> models;
+  std::vector<grid_model *> models(sats.size());
   char error[256];
-  for (const satellite &s : sats) models.push_back(grid_load(s.path.c_str(), error, sizeof error));
+  std::transform(sats.begin(), sats.end(), models.begin(),
+                 [&error](const satellite &s) { return grid_load(s.path.c_str(), error, sizeof error); });
   return models;
 }
 
@@ -269,7 +269,7 @@ void measure_cell(const std::vector<satellite> &sats, const std::vector<grid_mod
     scan_plain(plain);
     score(plain, s.carriers, cell.coarse, false, out.plain);
     out.plain.searches += plain.locked + plain.empty;
-    out.plain.modelled_ms += 4 * kOpeningMs + uint64_t{plain.locked} * kLockedMs + uint64_t{plain.empty} * kEmptyMs;
+    out.plain.modelled_ms += uint64_t{4} * kOpeningMs + uint64_t{plain.locked} * kLockedMs + uint64_t{plain.empty} * kEmptyMs;
     run scan = {s.name.c_str(), true, model, 0, 0, 0, 0, {}};
     scan_with_skyscan(scan, nullptr);
     uint32_t searches = scan.locked + scan.empty;
@@ -323,12 +323,16 @@ int main(int argc, char **argv) {
   int threads = 2, only = -1, c;
   while ((c = getopt(argc, argv, "j:c:vh")) != -1) {
     if (c == 'v') g_verbose = true;
-    else if (c == 'j') threads = std::max(1, atoi(optarg));
-    else if (c == 'c') only = atoi(optarg);
+    else if (c == 'j') threads = std::max(1, static_cast<int>(strtol(optarg, nullptr, 10)));
+    else if (c == 'c') only = static_cast<int>(strtol(optarg, nullptr, 10));
     else {
       (void)fputs("usage: grid_benchmark [-j THREADS] [-c CELL] [-v] [TABLES_DIR]\n", c == 'h' ? stdout : stderr);
       return c == 'h' ? 0 : 2;
     }
+  }
+  if (only >= kCells) {
+    (void)fprintf(stderr, "grid_benchmark: cell %d: the grid has cells 0 to %d\n", only, kCells - 1);
+    return 2;
   }
   const char *dir = optind < argc ? argv[optind] : "/usr/share/dvb/dvb-s";
   std::vector<satellite> sats = read_satellites(dir);
@@ -340,6 +344,7 @@ int main(int argc, char **argv) {
   std::atomic<int> next{only >= 0 ? only : 0};
   int last = only >= 0 ? only + 1 : kCells;
   std::vector<std::thread> pool;
+  pool.reserve(static_cast<size_t>(threads));
   for (int i = 0; i < threads; ++i)
     pool.emplace_back([&] {
       std::vector<grid_model *> models = load_models(sats);
@@ -382,6 +387,7 @@ int main(int argc, char **argv) {
                  r.scan.misses[MISS_WIDER_NEIGHBOUR], r.scan.misses[MISS_SIMILAR], r.scan.misses[MISS_BUDGET],
                  met ? "" : "  below goal", sound ? "" : "  FAULT");
   }
+  if (worst < 0) return 2;  // no cell measured
   char name[64];
   name_cell(cell_of(worst), name, sizeof name);
   (void)printf("\nworst cell: %d (%s), %.2f%% listed once\n", worst, name,

@@ -32,7 +32,7 @@ void grid_tune(grid_model &model, uint8_t lane, bool high_band) {
   model.rx.high_band = high_band;
 }
 
-bool grid_search(grid_model &model, uint32_t window_khz, uint32_t sr_min, uint32_t sr_max, uint32_t draw,
+bool grid_search(const grid_model &model, uint32_t window_khz, uint32_t sr_min, uint32_t sr_max, uint32_t draw,
                  uint32_t words[8]) {
   const transponder *tp = find_signal(model.rx, window_khz, model.rx.window_khz, sr_min, sr_max, draw);
   if (tp == nullptr) return false;

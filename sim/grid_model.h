@@ -33,7 +33,7 @@ void grid_tune(grid_model &model, uint8_t lane, bool high_band);
 // One search of the window from window_khz (IF): true when it locks, with
 // the eight words request 3 returns (IF in Hz first, then the symbol rate,
 // system, modulation, inversion, FEC, pilot, roll-off).
-bool grid_search(grid_model &model, uint32_t window_khz, uint32_t sr_min, uint32_t sr_max, uint32_t draw,
+bool grid_search(const grid_model &model, uint32_t window_khz, uint32_t sr_min, uint32_t sr_max, uint32_t draw,
                  uint32_t words[8]);
 // The carriers in view on either lane and band; returns their number.
 int grid_carriers(const grid_model &model, grid_carrier *out, int max);
