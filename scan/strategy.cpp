@@ -154,6 +154,26 @@ static void learn_window(sweep_run &run, uint32_t window_khz, const carrier_view
   if (seen > window(run)) h.window_khz = seen < kMaxWindowKHz ? seen : kMaxWindowKHz;
 }
 
+// A window starts where it is asked to, so a lock centred below that start
+// shows how far past its edge the demodulator sees, as a share of the
+// carrier's band: less what a coarse driver may be off by, at most half.
+static void learn_reach(sweep_run &run, uint32_t window_khz, const carrier_view &v) {
+  constexpr uint32_t kMeasureSlackKHz = 1500;
+  demodulator_habits &h = run.tally.habits;
+  uint32_t band = v.upper - v.lower, centre = v.lower + band / 2;
+  if (h.fixed || centre + kMeasureSlackKHz >= window_khz) return;
+  auto permille = static_cast<uint32_t>(uint64_t{window_khz - kMeasureSlackKHz - centre} * 1000 / band);
+  if (permille > h.reach_permille) h.reach_permille = permille < 500 ? permille : 500;
+}
+
+// How far past a window the narrowest carrier sought is still seen: an
+// empty window clears that much beyond its end, and the next may start as
+// far again past it.
+static uint32_t narrow_reach_khz(const sweep_run &run) {
+  uint64_t narrowest_band = uint64_t{run.sweep.sr_min} * 120 / 100000;  // kHz, the least roll-off
+  return static_cast<uint32_t>(narrowest_band * run.tally.habits.reach_permille / 1000);
+}
+
 // Rates within this of each other may be one carrier measured twice;
 // further apart they are two (the merge rule's own bound).
 static bool rates_agree(int64_t a, int64_t b, uint32_t permille) {
@@ -218,6 +238,7 @@ static carrier_view search(sweep_run &run, uint32_t window_khz, uint32_t cap) {
   }
   if (v.valid) {
     learn_window(run, window_khz, v);
+    learn_reach(run, window_khz, v);
     judge(run, window_khz, cap, r);
     int before = run.book.count;
     hit h = hit_of(run, r);
@@ -311,7 +332,7 @@ void run_sweep(const sweep_setup &sweep, uint8_t index, const scan_driver &drive
     carrier_view x = look(run, f, sweep.sr_max, kMaxRetries, step_end);
     if (!x.valid) {
       if (step_end > known_to) known_to = step_end, known_carrier = false;
-      f = step_end;
+      f = step_end + 2 * narrow_reach_khz(run);
       continue;
     }
     // Gaps end with the sweep: a carrier reported past it leaves none to search.

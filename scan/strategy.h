@@ -89,6 +89,7 @@ struct demodulator_habits {
   uint32_t spread_khz;      // the furthest apart two measurements of one carrier were seen
   uint32_t rate_permille;   // and their symbol rates
   uint32_t spread_samples;  // wide carriers measured twice
+  uint32_t reach_permille;  // how far below a window a carrier it locked was centred, of its band
   bool fixed;               // told, not learned
 };
 

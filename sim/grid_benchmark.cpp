@@ -101,6 +101,8 @@ demodulator_habits told(const grid_cell &cell) {
   h.window_khz = cell.window_mhz * 1000u;
   h.spread_khz = cell.coarse ? 3000 : 0;
   h.rate_permille = cell.coarse ? 20 : 0;
+  static const uint32_t kReachPermille[] = {0, 250, 500};  // by the model's reach
+  h.reach_permille = kReachPermille[cell.reach];
   h.fixed = true;
   return h;
 }

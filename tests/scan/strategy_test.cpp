@@ -283,6 +283,19 @@ TEST(Strategy, LearnsTheWindowAndHowFarOffTheDriverMeasures) {
       EXPECT_GE(o.tally.habits.spread_khz, 2000u);
     }
   }
+  // A wide carrier locked from a window above its centre shows a reach of
+  // half a band: past an empty window the next starts further on, and the
+  // narrowest carriers are still in reach of one.
+  fake_demodulator d;
+  d.reach_divisor = 2;
+  d.sky = {{980000, 27500000}, {1500000, 2000000}, {1751200, 2000000}};
+  outcome o = scan(d);
+  EXPECT_EQ(sorted(o.listed), centres(d.sky));
+  EXPECT_GE(o.tally.habits.reach_permille, 250u);
+  // The 48 steps of 10 MHz across the empty 1010-1490 MHz.
+  auto empty_stretch = std::count_if(d.windows.begin(), d.windows.end(),
+                                     [](uint32_t w) { return w >= 1010000 && w < 1490000; });
+  EXPECT_LT(empty_stretch, 42);
 }
 
 TEST(Sweeps, UniversalLnbScansTheBandOverlapOnce) {
