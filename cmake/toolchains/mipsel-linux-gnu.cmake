@@ -21,6 +21,6 @@ set(RECEIVER_PROGRAM_LINK_OPTIONS -no-pie)
 # statuses and their map it needs about 30 KB, and 32 KiB is asked for.
 # skyscan's was 24 KiB: refusing requests that search nothing, a message of
 # its own for each failure and stopping when its output is lost took it from
-# 22556 to 24060 bytes, and learning the demodulator's window and precision
-# (and the whole-satellite scan in a file of its own) to 28084.
+# 22556 to 24060 bytes, and learning the demodulator's window, reach and precision
+# (and the whole-satellite scan in a file of its own) to 28244.
 set(RECEIVER_SIZE_BUDGETS skysweep=8192 skyscan=28672 skylist=32768 wakenap=5120 zarvocrc=6144)
