@@ -142,15 +142,23 @@ static void judge(sweep_run &run, uint32_t window_khz, uint32_t cap, const blind
 // passed over for a nearer one than the other way round.
 static bool prefers_nearest(const sweep_run &run) { return run.tally.passed_wider > run.tally.passed_nearer; }
 
+// How far off one measurement may be: half the furthest apart two were
+// seen, once two wide carriers have shown it, else what a coarse driver
+// may be off by.
+static uint32_t measure_slack_khz(const demodulator_habits &h) {
+  constexpr uint32_t kCoarseKHz = 1500, kMargin = 100;
+  return h.spread_samples >= 2 && h.spread_khz / 2 + kMargin < kCoarseKHz ? h.spread_khz / 2 + kMargin : kCoarseKHz;
+}
+
 // A carrier is seen no further past the window than half its band (the
 // widest reach there is), so a lock centred further out shows the window
 // is wider than believed: at least that far, less what a coarse driver may
 // be off by. Evidence only widens the belief, up to kMaxWindowKHz.
 static void learn_window(sweep_run &run, uint32_t window_khz, const carrier_view &v) {
-  constexpr uint32_t kMeasureSlackKHz = 1500;
   demodulator_habits &h = run.tally.habits;
-  if (h.fixed || v.lower < window_khz + kMeasureSlackKHz) return;
-  uint32_t seen = v.lower - kMeasureSlackKHz - window_khz;
+  uint32_t slack = measure_slack_khz(h);
+  if (h.fixed || v.lower < window_khz + slack) return;
+  uint32_t seen = v.lower - slack - window_khz;
   if (seen > window(run)) h.window_khz = seen < kMaxWindowKHz ? seen : kMaxWindowKHz;
 }
 
