@@ -1,0 +1,166 @@
+// Single-cable distribution. The rule it follows:
+//  - EN 50494 channel change: E0 10 5A d1 d2, with a PIN E0 10 5C d1 d2 PIN;
+//    d1 = user band (3 bits) << 5 | position << 4 | horizontal << 3 |
+//    high band << 2 | T >> 8, d2 = T & 0xFF. T = round((IF + UB) / 4) - 350
+//    in MHz (10 bits); the LNB mixes with (T + 350) * 4 MHz, so the IF
+//    (T + 350) * 4 - UB lands on the user band's centre, and the spectrum
+//    comes out mirrored.
+//  - EN 50607: 70 d1 d2 d3, with a PIN 71 d1 d2 d3 PIN; d1 = user band
+//    (5 bits) << 3 | T >> 8, d2 = T & 0xFF, d3 = position (6 bits) << 2 |
+//    horizontal << 1 | high band. T = IF - 100 in MHz (11 bits); the IF
+//    T + 100 lands on the centre, not mirrored.
+//  - T = 0 releases the user band (the "off" command), leaving the cable to
+//    the other receivers.
+//  - The command goes out at 18 V and the line returns to 13 V after it;
+//    voltage and tone select nothing here.
+//  - A found frequency is taken back to the transponder's IF from the IF
+//    the word centred (not the one asked: EN 50494 rounds to 4 MHz), and
+//    mirrored back for EN 50494.
+//  - Only a carrier whose symbol-rate band lies inside the passband comes
+//    through whole; one wider is not sought, and a result reaching past the
+//    passband is a fragment: searched once more with the command centred on
+//    it, and dropped if it still does not fit.
+//  - Each search gets a command centred on its window, which passes any
+//    carrier centred in the window up to kPassbandKHz less the window and
+//    the rounding (26 Msym/s for EN 50494, 29 for EN 50607). Wider ones are
+//    found by one more search, centred on the boundary between two windows
+//    that found nothing: every centre is then within a quarter window (and
+//    the rounding) of a command's, which passes 31 Msym/s (EN 50494) or 34
+//    (EN 50607). Repeated searches of one window share its command.
+#include "single_cable.h"
+
+#include <cstring>
+#include <ctime>
+#include <linux/dvb/frontend.h>
+#include <sys/ioctl.h>
+
+constexpr uint32_t kGridKHz[] = {4000, 1000};  // one step of T
+constexpr uint32_t kWordBits[] = {10, 11};
+constexpr uint8_t kUserBands[] = {8, 32};
+constexpr uint8_t kPositions[] = {2, 64};
+constexpr uint32_t kEn50494BaseMHz = 350;  // T's offset, in 4 MHz steps
+constexpr uint32_t kEn50607BaseKHz = 100000;
+
+uint8_t user_band_count(cable_standard standard) { return kUserBands[standard]; }
+uint8_t position_count(cable_standard standard) { return kPositions[standard]; }
+
+static bool mirrored(const user_band &band) { return band.standard == CABLE_EN50494; }
+
+uint32_t tuning_word(const user_band &band, uint32_t if_khz) {
+  uint32_t word = 0;
+  if (band.standard == CABLE_EN50494)
+    word = (if_khz + band.khz + kGridKHz[0] / 2) / kGridKHz[0] - kEn50494BaseMHz;
+  else if (if_khz >= kEn50607BaseKHz)
+    word = (if_khz - kEn50607BaseKHz + kGridKHz[1] / 2) / kGridKHz[1];
+  uint32_t largest = (1u << kWordBits[band.standard]) - 1;
+  return word < largest ? word : largest;
+}
+
+uint32_t centred_if_khz(const user_band &band, uint32_t word) {
+  if (band.standard == CABLE_EN50494) return (word + kEn50494BaseMHz) * kGridKHz[0] - band.khz;
+  return word * kGridKHz[1] + kEn50607BaseKHz;
+}
+
+cable_message channel_command(const user_band &band, uint32_t word, uint8_t lane, bool high_band) {
+  uint8_t horizontal = word != 0 && lane == 0, high = word != 0 && high_band;
+  uint8_t position = word != 0 ? band.position : 0;
+  cable_message m = {};
+  if (band.standard == CABLE_EN50494) {
+    m = {{0xE0, 0x10, static_cast<uint8_t>(band.has_pin ? 0x5C : 0x5A),
+          static_cast<uint8_t>(band.number << 5 | position << 4 | horizontal << 3 | high << 2 | word >> 8),
+          static_cast<uint8_t>(word & 0xFF), band.pin},
+         5};
+  } else {
+    m = {{static_cast<uint8_t>(band.has_pin ? 0x71 : 0x70), static_cast<uint8_t>(band.number << 3 | word >> 8),
+          static_cast<uint8_t>(word & 0xFF), static_cast<uint8_t>(position << 2 | horizontal << 1 | high), band.pin},
+         4};
+  }
+  m.length = static_cast<uint8_t>(m.length + (band.has_pin ? 1 : 0));
+  return m;
+}
+
+// The line must be at 18 V at least 4 ms before the message, and the LNB
+// takes it a few ms after it before the voltage drops back to 13 V.
+constexpr long kRaisedNs = 10000000, kHeldNs = 10000000;
+
+static void pause_ns(long ns) {
+  timespec t = {0, ns};
+  (void)nanosleep(&t, nullptr);  // cut short, the LNB may miss the message; the search then finds nothing
+}
+
+lnb_step send_cable_message(int fd, const cable_message &m) {
+  if (ioctl(fd, FE_SET_VOLTAGE, static_cast<unsigned long>(SEC_VOLTAGE_18)) != 0) return LNB_VOLTAGE;
+  pause_ns(kRaisedNs);
+  dvb_diseqc_master_cmd cmd = {};
+  memcpy(cmd.msg, m.bytes, m.length);
+  cmd.msg_len = m.length;
+  if (ioctl(fd, FE_DISEQC_SEND_MASTER_CMD, &cmd) != 0) return LNB_DISEQC;
+  pause_ns(kHeldNs);
+  if (ioctl(fd, FE_SET_VOLTAGE, static_cast<unsigned long>(SEC_VOLTAGE_13)) != 0) return LNB_VOLTAGE;
+  return LNB_DONE;
+}
+
+// The widest symbol rate one command centred on a window passes wherever
+// in the window the carrier sits.
+static uint32_t passed_anywhere(const user_band &band) {
+  return (kPassbandKHz - kWindowKHz - kGridKHz[band.standard]) * 1000u;
+}
+
+// Puts the word for IF centre_khz in effect. False when it could not.
+static bool command(cable_tuner &t, uint32_t centre_khz) {
+  uint32_t word = tuning_word(*t.band, centre_khz);
+  if (t.commanded && word == t.word) return true;
+  t.commands++;
+  if (!t.send(t.send_context, channel_command(*t.band, word, t.lane, t.high_band))) {
+    t.failed = true;
+    t.tally->stopped = true;
+    return false;
+  }
+  t.commanded = true;
+  t.word = word;
+  return true;
+}
+
+// One search of the 10 MHz window centred on the IF centre_khz, with the
+// command centred there; the result's frequency back at the IF.
+static search_outcome probe(cable_tuner &t, uint32_t centre_khz, uint32_t sr_min, uint32_t sr_max,
+                            blindscan_result *result, bool again) {
+  if (!command(t, centre_khz)) return SEARCH_REFUSED;
+  int64_t offset = int64_t{centre_khz} - centred_if_khz(*t.band, t.word);  // kHz off the band's centre
+  int64_t tuner = int64_t{t.band->khz} + (mirrored(*t.band) ? -offset : offset) - kWindowKHz / 2;
+  search_outcome outcome =
+      t.inner.search(t.inner.context, static_cast<uint32_t>(tuner * 1000), sr_min, sr_max, result);
+  if (outcome != SEARCH_LOCKED) return outcome;
+  int64_t off_hz = int64_t{result->frequency} - int64_t{t.band->khz} * 1000;
+  int64_t if_hz = int64_t{centred_if_khz(*t.band, t.word)} * 1000 + (mirrored(*t.band) ? -off_hz : off_hz);
+  int64_t reach_hz = (off_hz < 0 ? -off_hz : off_hz) + result->symbol_rate / 2;
+  if (if_hz <= 0 || if_hz > UINT32_MAX) return SEARCH_EMPTY;
+  result->frequency = static_cast<uint32_t>(if_hz);
+  if (reach_hz <= int64_t{kPassbandKHz} * 500) return SEARCH_LOCKED;
+  // Cut off at the passband's edge: only centred can it be measured.
+  if (again) return probe(t, static_cast<uint32_t>(if_hz / 1000), sr_min, sr_max, result, false);
+  t.fragments++;
+  return SEARCH_EMPTY;
+}
+
+static search_outcome search(void *context, uint32_t window_hz, uint32_t sr_min, uint32_t sr_max,
+                             blindscan_result *result) {
+  auto &t = *static_cast<cable_tuner *>(context);
+  uint32_t window = window_hz / 1000, cap = sr_max < kPassbandKHz * 1000 ? sr_max : kPassbandKHz * 1000;
+  if (sr_min > cap) return SEARCH_EMPTY;
+  bool after_empty = t.empty_to == window;
+  search_outcome outcome = probe(t, window + kWindowKHz / 2, sr_min, cap, result, true);
+  if (outcome == SEARCH_EMPTY && after_empty && cap > passed_anywhere(*t.band))
+    outcome = probe(t, window, sr_min, cap, result, true);
+  t.empty_to = outcome == SEARCH_EMPTY ? window + kWindowKHz : 0;
+  return outcome;
+}
+
+scan_driver cable_driver(cable_tuner &tuner) { return {search, &tuner}; }
+
+void cable_sweep(cable_tuner &t, uint8_t lane, bool high_band) {
+  t.lane = lane;
+  t.high_band = high_band;
+  t.commanded = false;
+  t.empty_to = 0;
+}
