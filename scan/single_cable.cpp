@@ -100,15 +100,33 @@ lnb_step send_cable_message(int fd, const cable_message &m) {
   return LNB_DONE;
 }
 
-// The widest symbol rate one command centred on a window passes wherever
-// in the window the carrier sits.
-static uint32_t passed_anywhere(const user_band &band) {
-  return (kPassbandKHz - kWindowKHz - kGridKHz[band.standard]) * 1000u;
+// A command centred within 3 MHz of a window's centre passes any carrier
+// centred in the window up to this rate.
+constexpr uint32_t kPassedAnywhere = (kPassbandKHz - 2 * (kWindowKHz / 2 + 3000)) * 1000u;
+// Wider ones are sure to fit at one of the words centred on this lattice
+// (every second word of EN 50494, every eighth of EN 50607): those up to
+// kPassbandKHz less the lattice's step, 32 Msym/s.
+constexpr uint32_t kLatticeKHz = 8000;
+
+static uint32_t lattice_words(const user_band &band) { return kLatticeKHz / kGridKHz[band.standard]; }
+
+// The first lattice word centred above if_khz.
+static uint32_t lattice_above(const user_band &band, uint32_t if_khz) {
+  uint32_t word = tuning_word(band, if_khz), n = lattice_words(band);
+  if (centred_if_khz(band, word) <= if_khz) word++;
+  return (word + n - 1) / n * n;
 }
 
-// Puts the word for IF centre_khz in effect. False when it could not.
-static bool command(cable_tuner &t, uint32_t centre_khz) {
-  uint32_t word = tuning_word(*t.band, centre_khz);
+// A window's own command: on the lattice where one is centred within 3 MHz
+// of the window's centre, else the word nearest it.
+static uint32_t window_word(const user_band &band, uint32_t window_khz) {
+  uint32_t word = lattice_above(band, window_khz + kWindowKHz / 2 - 3000 - 1);
+  if (centred_if_khz(band, word) <= window_khz + kWindowKHz / 2 + 3000) return word;
+  return tuning_word(band, window_khz + kWindowKHz / 2);
+}
+
+// Puts `word` in effect. False when it could not.
+static bool command(cable_tuner &t, uint32_t word) {
   if (t.commanded && word == t.word) return true;
   t.commands++;
   if (!t.send(t.send_context, channel_command(*t.band, word, t.lane, t.high_band))) {
@@ -121,38 +139,55 @@ static bool command(cable_tuner &t, uint32_t centre_khz) {
   return true;
 }
 
-// One search of the 10 MHz window centred on the IF centre_khz, with the
-// command centred there; the result's frequency back at the IF.
-static search_outcome probe(cable_tuner &t, uint32_t centre_khz, uint32_t sr_min, uint32_t sr_max,
+// One search of the 10 MHz window centred on the IF centre_khz through
+// `word`; the result's frequency back at the IF.
+static search_outcome probe(cable_tuner &t, uint32_t word, uint32_t centre_khz, uint32_t sr_min, uint32_t sr_max,
                             blindscan_result *result, bool again) {
-  if (!command(t, centre_khz)) return SEARCH_REFUSED;
-  int64_t offset = int64_t{centre_khz} - centred_if_khz(*t.band, t.word);  // kHz off the band's centre
+  if (!command(t, word)) return SEARCH_REFUSED;
+  int64_t offset = int64_t{centre_khz} - centred_if_khz(*t.band, word);  // kHz off the band's centre
   int64_t tuner = int64_t{t.band->khz} + (mirrored(*t.band) ? -offset : offset) - kWindowKHz / 2;
+  t.searches++;
   search_outcome outcome =
       t.inner.search(t.inner.context, static_cast<uint32_t>(tuner * 1000), sr_min, sr_max, result);
   if (outcome != SEARCH_LOCKED) return outcome;
   int64_t off_hz = int64_t{result->frequency} - int64_t{t.band->khz} * 1000;
-  int64_t if_hz = int64_t{centred_if_khz(*t.band, t.word)} * 1000 + (mirrored(*t.band) ? -off_hz : off_hz);
-  int64_t reach_hz = (off_hz < 0 ? -off_hz : off_hz) + result->symbol_rate / 2;
+  int64_t if_hz = int64_t{centred_if_khz(*t.band, word)} * 1000 + (mirrored(*t.band) ? -off_hz : off_hz);
+  // A measured centre may be off by a fiftieth of the rate: no fragment.
+  int64_t reach_hz = (off_hz < 0 ? -off_hz : off_hz) + result->symbol_rate / 2 - result->symbol_rate / 50;
   if (if_hz <= 0 || if_hz > UINT32_MAX) return SEARCH_EMPTY;
   result->frequency = static_cast<uint32_t>(if_hz);
   if (reach_hz <= int64_t{kPassbandKHz} * 500) return SEARCH_LOCKED;
   // Cut off at the passband's edge: only centred can it be measured.
-  if (again) return probe(t, static_cast<uint32_t>(if_hz / 1000), sr_min, sr_max, result, false);
+  auto centre = static_cast<uint32_t>(if_hz / 1000);
+  if (again) return probe(t, tuning_word(*t.band, centre), centre, sr_min, sr_max, result, false);
   t.fragments++;
   return SEARCH_EMPTY;
 }
 
+// The window's own search, then, while nothing is found and wide carriers
+// are sought, the lattice words whose reach the window needs and no
+// search of a window below it had yet: carriers cannot overlap, so none
+// wider than kPassedAnywhere is centred within that half-width of a
+// carrier found.
 static search_outcome search(void *context, uint32_t window_hz, uint32_t sr_min, uint32_t sr_max,
                              blindscan_result *result) {
   auto &t = *static_cast<cable_tuner *>(context);
   uint32_t window = window_hz / 1000, cap = sr_max < kPassbandKHz * 1000 ? sr_max : kPassbandKHz * 1000;
   if (sr_min > cap) return SEARCH_EMPTY;
-  bool after_empty = t.empty_to == window;
-  search_outcome outcome = probe(t, window + kWindowKHz / 2, sr_min, cap, result, true);
-  if (outcome == SEARCH_EMPTY && after_empty && cap > passed_anywhere(*t.band))
-    outcome = probe(t, window, sr_min, cap, result, true);
-  t.empty_to = outcome == SEARCH_EMPTY ? window + kWindowKHz : 0;
+  if (window < t.last_window || t.covered_to < window) t.covered_to = window;
+  t.last_window = window;
+  uint32_t own = window_word(*t.band, window);
+  search_outcome outcome = probe(t, own, window + kWindowKHz / 2, sr_min, cap, result, true);
+  if (cap <= kPassedAnywhere) return outcome;
+  uint32_t radius = kLatticeKHz / 2;
+  for (uint32_t word = lattice_above(*t.band, t.covered_to - radius);
+       outcome == SEARCH_EMPTY && centred_if_khz(*t.band, word) < window + kWindowKHz + radius;
+       word += lattice_words(*t.band)) {
+    uint32_t centre = centred_if_khz(*t.band, word);
+    if (word != own) outcome = probe(t, word, centre, sr_min, cap, result, true);
+    t.covered_to = centre + radius;
+  }
+  if (outcome == SEARCH_LOCKED) t.covered_to = result->frequency / 1000 + result->symbol_rate / 2000 + kPassedAnywhere / 2000;
   return outcome;
 }
 
@@ -162,5 +197,5 @@ void cable_sweep(cable_tuner &t, uint8_t lane, bool high_band) {
   t.lane = lane;
   t.high_band = high_band;
   t.commanded = false;
-  t.empty_to = 0;
+  t.last_window = t.covered_to = 0;
 }

@@ -62,8 +62,9 @@ struct cable_tuner {
   bool commanded;  // `word` is in effect
   bool failed;     // a command could not be sent
   uint32_t word;
-  uint32_t empty_to;  // IF where the last window that found nothing ended, or 0
-  uint32_t commands, fragments;
+  uint32_t last_window;  // IF of the last window searched
+  uint32_t covered_to;   // IF below which no wide carrier can be left unseen
+  uint32_t commands, searches, fragments;
 };
 
 scan_driver cable_driver(cable_tuner &tuner);

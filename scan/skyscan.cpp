@@ -392,14 +392,16 @@ static int summary(const options &o, const scan_run &run, const scan_tally &t) {
   if (o.quiet) return 0;
   char spent[16];
   format_duration(spent, sizeof spent, seconds_since(run.started));
+  // Through a user band a window may take more than one search.
+  uint32_t searches = o.cable_text != nullptr ? run.cable.searches : t.searches;
   if (t.found == 0)
     (void)fprintf(stderr,
             "skyscan: no carrier found in %u searches over %d sweep%s (%s); check that the dish is aimed, the "
             "cable is connected and the LNB type is right\n",
-            t.searches, run.sweeps, run.sweeps == 1 ? "" : "s", spent);
+            searches, run.sweeps, run.sweeps == 1 ? "" : "s", spent);
   else
     (void)fprintf(stderr, "skyscan: %u carrier%s in %d sweep%s, %u searches, %s\n", t.found, t.found == 1 ? "" : "s",
-            run.sweeps, run.sweeps == 1 ? "" : "s", t.searches, spent);
+            run.sweeps, run.sweeps == 1 ? "" : "s", searches, spent);
   if (t.refused > 0)
     (void)fprintf(stderr, "skyscan: the driver refused %u of %u search windows (request 1 failed); they were not searched\n",
                   t.refused, t.searches);
@@ -492,7 +494,7 @@ static int scan(const options &o, int frontend_fd, int blindscan_fd) {
   scan_driver driver = {search_window, &run};
   if (o.cable_text != nullptr) {
     g_release = channel_command(o.band, 0, 0, false);
-    run.cable = {&o.band, driver, send_command, &run, &g_state.tally, 0, false, false, false, 0, 0, 0, 0};
+    run.cable = {&o.band, driver, send_command, &run, &g_state.tally, 0, false, false, false, 0, 0, 0, 0, 0, 0};
     driver = cable_driver(run.cable);
   }
   scan_sink sink = {print_carrier, note_progress, &run};
