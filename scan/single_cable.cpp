@@ -105,7 +105,8 @@ lnb_step send_cable_message(int fd, const cable_message &m) {
 constexpr uint32_t kPassedAnywhere = (kPassbandKHz - 2 * (kWindowKHz / 2 + 3000)) * 1000u;
 // Wider ones are sure to fit at one of the words centred on this lattice
 // (every second word of EN 50494, every eighth of EN 50607): those up to
-// kPassbandKHz less the lattice's step, 32 Msym/s.
+// kPassbandKHz less the lattice's step, 32 Msym/s. A finer one would pass
+// more of the widest, but costs a search per step where nothing is found.
 constexpr uint32_t kLatticeKHz = 8000;
 
 static uint32_t lattice_words(const user_band &band) { return kLatticeKHz / kGridKHz[band.standard]; }

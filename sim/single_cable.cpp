@@ -124,6 +124,9 @@ const receiver &tuner_view(const receiver &rx) {
   view.high_band = false;
   view.diseqc_switch = false;
   view.tp_count = 0;
+  // Measurements differ with the command as they differ with the step.
+  for (const cable_band &b : rx.cable.bands)
+    if (b.lit) view.seed = rx.seed ^ ((b.word << 2 | b.high << 1 | b.horizontal) * 2654435761u);
   for (int i = 0; i < rx.tp_count; ++i) {
     const transponder &tp = rx.tps[i];
     if (tp.at_mhz >= 0) view.tps[view.tp_count++] = tp;
