@@ -177,12 +177,13 @@ static search_outcome search(void *context, uint32_t window_hz, uint32_t sr_min,
   if (sr_min > cap) return SEARCH_EMPTY;
   if (window < t.last_window || t.covered_to < window) t.covered_to = window;
   t.last_window = window;
-  uint32_t own = window_word(*t.band, window);
+  uint32_t own = window_word(*t.band, window), fragments = t.fragments;
   search_outcome outcome = probe(t, own, window + kWindowKHz / 2, sr_min, cap, result, true);
   if (cap <= kPassedAnywhere) return outcome;
   uint32_t radius = kLatticeKHz / 2;
+  // A fragment seen is what is there: searched again, it would only be seen again.
   for (uint32_t word = lattice_above(*t.band, t.covered_to - radius);
-       outcome == SEARCH_EMPTY && centred_if_khz(*t.band, word) < window + kWindowKHz + radius;
+       outcome == SEARCH_EMPTY && t.fragments == fragments && centred_if_khz(*t.band, word) < window + kWindowKHz + radius;
        word += lattice_words(*t.band)) {
     uint32_t centre = centred_if_khz(*t.band, word);
     if (word != own) outcome = probe(t, word, centre, sr_min, cap, result, true);

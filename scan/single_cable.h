@@ -57,14 +57,14 @@ struct cable_tuner {
   bool (*send)(void *context, const cable_message &message);
   void *send_context;
   scan_tally *tally;  // stopped when a command cannot be sent
-  uint8_t lane;
-  bool high_band;
-  bool commanded;  // `word` is in effect
-  bool failed;     // a command could not be sent
-  uint32_t word;
-  uint32_t last_window;  // IF of the last window searched
-  uint32_t covered_to;   // IF below which no wide carrier can be left unseen
-  uint32_t commands, searches, fragments;
+  uint8_t lane = 0;
+  bool high_band = false;
+  bool commanded = false;  // `word` is in effect
+  bool failed = false;     // a command could not be sent
+  uint32_t word = 0;
+  uint32_t last_window = 0;  // IF of the last window searched
+  uint32_t covered_to = 0;   // IF below which no wide carrier can be left unseen
+  uint32_t commands = 0, searches = 0, fragments = 0;
 };
 
 scan_driver cable_driver(cable_tuner &tuner);

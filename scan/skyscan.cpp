@@ -494,7 +494,7 @@ static int scan(const options &o, int frontend_fd, int blindscan_fd) {
   scan_driver driver = {search_window, &run};
   if (o.cable_text != nullptr) {
     g_release = channel_command(o.band, 0, 0, false);
-    run.cable = {&o.band, driver, send_command, &run, &g_state.tally, 0, false, false, false, 0, 0, 0, 0, 0, 0};
+    run.cable = {&o.band, driver, send_command, &run, &g_state.tally};
     driver = cable_driver(run.cable);
   }
   scan_sink sink = {print_carrier, note_progress, &run};
