@@ -103,19 +103,31 @@ lnb_step send_cable_message(int fd, const cable_message &m) {
 // A command centred within 3 MHz of a window's centre passes any carrier
 // centred in the window up to this rate.
 constexpr uint32_t kPassedAnywhere = (kPassbandKHz - 2 * (kWindowKHz / 2 + 3000)) * 1000u;
-// Wider ones are sure to fit at one of the words centred on this lattice
-// (every second word of EN 50494, every eighth of EN 50607): those up to
-// kPassbandKHz less the lattice's step, 32 Msym/s. A finer one would pass
-// more of the widest, but costs a search per step where nothing is found.
-constexpr uint32_t kLatticeKHz = 8000;
+// Wider ones are sure to fit at one of the words of a lattice: every second
+// word of EN 50494 (8 MHz apart), every seventh of EN 50607 (7 MHz), which
+// leaves the common 32.72 Msym/s none too wide. Every carrier centred
+// within the lattice's radius of one of them comes through: those up to
+// kPassbandKHz less twice the radius, 32 and 33 Msym/s. A finer lattice
+// would pass more of the widest, but costs a search per step where
+// nothing is found.
+struct lattice {
+  uint32_t period;      // words
+  uint32_t on;          // bit n: the words n modulo the period
+  uint32_t radius_khz;  // half the widest step
+};
+static const lattice kLattice[] = {{2, 0x1, 4000}, {7, 0x1, 3500}};
 
-static uint32_t lattice_words(const user_band &band) { return kLatticeKHz / kGridKHz[band.standard]; }
+// The first lattice word from `word` on.
+static uint32_t lattice_from(const user_band &band, uint32_t word) {
+  const lattice &l = kLattice[band.standard];
+  while (((l.on >> (word % l.period)) & 1) == 0) ++word;
+  return word;
+}
 
 // The first lattice word centred above if_khz.
 static uint32_t lattice_above(const user_band &band, uint32_t if_khz) {
-  uint32_t word = tuning_word(band, if_khz), n = lattice_words(band);
-  if (centred_if_khz(band, word) <= if_khz) word++;
-  return (word + n - 1) / n * n;
+  uint32_t word = tuning_word(band, if_khz);
+  return lattice_from(band, centred_if_khz(band, word) <= if_khz ? word + 1 : word);
 }
 
 // A window's own command: on the lattice where one is centred within 3 MHz
@@ -180,11 +192,11 @@ static search_outcome search(void *context, uint32_t window_hz, uint32_t sr_min,
   uint32_t own = window_word(*t.band, window), fragments = t.fragments;
   search_outcome outcome = probe(t, own, window + kWindowKHz / 2, sr_min, cap, result, true);
   if (cap <= kPassedAnywhere) return outcome;
-  uint32_t radius = kLatticeKHz / 2;
+  uint32_t radius = kLattice[t.band->standard].radius_khz;
   // A fragment seen is what is there: searched again, it would only be seen again.
   for (uint32_t word = lattice_above(*t.band, t.covered_to - radius);
        outcome == SEARCH_EMPTY && t.fragments == fragments && centred_if_khz(*t.band, word) < window + kWindowKHz + radius;
-       word += lattice_words(*t.band)) {
+       word = lattice_from(*t.band, word + 1)) {
     uint32_t centre = centred_if_khz(*t.band, word);
     if (word != own) outcome = probe(t, word, centre, sr_min, cap, result, true);
     t.covered_to = centre + radius;
