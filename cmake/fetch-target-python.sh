@@ -1,7 +1,7 @@
 #!/bin/sh
 # Unpacks Debian's CPython 3.11 for a receiver processor into a folder, so
 # the guide CRC module can be built against its headers and tested by its
-# own interpreter under qemu-user.
+# own interpreter under qemu-user (libffi for ctypes, which the tests use).
 #   cmake/fetch-target-python.sh ARCH DEST     (ARCH: mipsel, armhf, arm64)
 # Needs root once: it adds ARCH to dpkg's architectures and updates apt.
 set -eu
@@ -10,7 +10,7 @@ script_help "$0" "${1-}"
 arch=$1
 dest=$2
 packages="python3.11-minimal libpython3.11-minimal libpython3.11-stdlib libpython3.11-dev
-  libc6 libgcc-s1 libexpat1 zlib1g"
+  libc6 libgcc-s1 libexpat1 zlib1g libffi8"
 
 qemu=qemu-$(echo "$arch" | sed 's/^armhf$/arm/; s/^arm64$/aarch64/')
 
@@ -24,7 +24,8 @@ compile_stdlib() {
   touch "$dest/.compiled"
 }
 
-if [ -x "$dest/usr/bin/python3.11" ]; then
+# A folder unpacked before libffi was on the list is unpacked again.
+if [ -x "$dest/usr/bin/python3.11" ] && ls "$dest"/usr/lib/*/libffi.so.8 > /dev/null 2>&1; then
   [ -e "$dest/.compiled" ] || compile_stdlib
   exit 0
 fi

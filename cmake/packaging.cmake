@@ -47,14 +47,11 @@ receiver_package(scan skytools misc "${libc}" "blind scan of a satellite tuner, 
 receiver_package(standby wakenap base "${libc}" "standby that a Wake-on-LAN magic packet ends, then reboot"
   "wakenap stops services, arms Wake-on-LAN on eth0, puts the receiver into standby and reboots it once a magic packet has woken it.")
 
-# The module needs the Python it was built for: that minor version exactly.
-get_property(zarvocrc_builds GLOBAL PROPERTY ZARVOCRC_BUILDS)
-list(GET zarvocrc_builds 0 tag)
-if(tag MATCHES "^cp3([0-9]+)$")
-  math(EXPR next "${CMAKE_MATCH_1} + 1")
-  set(python "${RECEIVER_FEED_PYTHON} (>= 3.${CMAKE_MATCH_1}), ${RECEIVER_FEED_PYTHON} (<< 3.${next})")
+# The module is on the stable ABI: any Python from the oldest it serves on.
+if(TARGET zarvocrc)
+  set(python "${RECEIVER_FEED_PYTHON} (>= ${ZARVOCRC_OLDEST_PYTHON})")
   receiver_package(crcmodule python3-zarvocrc python "${python}, ${libc}" "CRC-32 of programme guide sections for Python"
-    "zarvocrc.crc32(data, type) computes the CRC-32 a programme-guide importer checks its sections with.")
+    "zarvocrc.crc32(data, type) computes the CRC-32 a programme-guide importer checks its sections with; one module for Python ${ZARVOCRC_OLDEST_PYTHON} and later.")
 else()
   list(REMOVE_ITEM CPACK_COMPONENTS_ALL crcmodule)
 endif()

@@ -1,19 +1,20 @@
 // zarvocrc: the guide importer's CRC as a CPython extension module. One
 // function, crc32(data, type), over a str (as UTF-8) or read-only bytes;
-// the result is the 32-bit register read as a signed int.
+// the result is the 32-bit register read as a signed int. Built on the
+// stable ABI of 3.9, so one binary serves every receiver's Python from 3.9 on.
 #define PY_SSIZE_T_CLEAN
+#define Py_LIMITED_API 0x03090000
 #include <Python.h>
 
 #include "guide_crc.h"
-
-constexpr int kInterpreterApiVersion = 1013;  // PYTHON_API_VERSION since 3.x
 
 static PyObject *zarvocrc_crc32(PyObject * /*module*/, PyObject *args) {
   const char *data = nullptr;
   Py_ssize_t length = 0;
   int type = 0;
   if (!PyArg_ParseTuple(args, "s#i", &data, &length, &type)) return nullptr;
-  // The bytes are read where the parser points; nothing is copied.
+  // "s#" is the interpreter's own parser, in the stable ABI: str as UTF-8,
+  // buffers without a release (bytes). The bytes are read in place.
   uint32_t crc = guide_crc32(type, reinterpret_cast<const unsigned char *>(data), static_cast<size_t>(length));
   return Py_BuildValue("i", static_cast<int>(crc));
 }
@@ -38,4 +39,4 @@ static PyModuleDef zarvocrc_module = {
     nullptr,           // m_free
 };
 
-PyMODINIT_FUNC PyInit_zarvocrc(void) { return PyModule_Create2(&zarvocrc_module, kInterpreterApiVersion); }
+PyMODINIT_FUNC PyInit_zarvocrc(void) { return PyModule_Create(&zarvocrc_module); }

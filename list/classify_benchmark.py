@@ -9,7 +9,7 @@ compares the scan with the original tables (--known) and the neighbours'
 
 usage: classify_benchmark.py [-p DEGREES [-k DIR]] SIMRX SKYSCAN SKYLIST [TABLES_DIR]
 Each position is scanned under every demodulator model of the simulator
-(nearest or wider carrier, quarter or half reach). With -p, one position
+(nearest or widest carrier, quarter or half reach). With -p, one position
 only; -k keeps its files in DIR (the default model alone): the changed
 tables, the description, the scan, and skylist's list and map of it.
 """
@@ -27,7 +27,7 @@ import time
 NEIGHBOUR_DEGREES = 3.0
 # The simulated demodulator's assumptions, each run: which of two carriers a
 # search locks, and how far past its window it sees.
-CONFIGS = (("nearest", "quarter"), ("wider", "quarter"), ("nearest", "half"), ("wider", "half"))
+CONFIGS = (("nearest", "quarter"), ("widest", "quarter"), ("nearest", "half"), ("widest", "half"))
 STATUSES = ("unchanged", "changed", "new", "neighbour", "missing")
 BAND = (10700000, 12750000)  # kHz a universal LNB delivers
 

@@ -120,6 +120,28 @@ void key_line(reader &r, block &b, char *text) {
   }
 }
 
+void skip_line(FILE *in) {
+  for (int c = fgetc(in); c != EOF && c != '\n'; c = fgetc(in)) {
+  }
+}
+
+// Whether a line holds a value the comparison uses: a key it reads, or
+// no KEY = VALUE at all. An over-long one cannot be read whole; an
+// over-long comment or other key loses nothing.
+bool needed(char *text) {
+  if (*text == '#') return false;
+  char *eq = strchr(text, '=');
+  if (eq == nullptr) return true;
+  *eq = '\0';  // the line is passed over either way
+  const char *key = trim(text);
+  static const char *const kReadKeys[] = {"FREQUENCY", "SYMBOL_RATE", "POLARIZATION"};
+  for (const char *read : kReadKeys)
+    if (strcmp(key, read) == 0) return true;
+  for (const dvbv5_key &k : kDvbv5Keys)
+    if (strcmp(key, k.key) == 0) return true;
+  return false;
+}
+
 }  // namespace
 
 int read_known(FILE *in, uint8_t source, transponder_list &list, void (*report)(void *, int, const char *),
@@ -129,16 +151,18 @@ int read_known(FILE *in, uint8_t source, transponder_list &list, void (*report)(
   char buf[kMaxLineLength + 2];
   while (!r.full && fgets(buf, sizeof buf, in) != nullptr) {
     r.line++;
-    if (strchr(buf, '\n') == nullptr && !feof(in)) {
+    bool cut = strchr(buf, '\n') == nullptr && !feof(in);
+    if (cut) skip_line(in);
+    char *text = trim(buf);
+    if (r.line == 1 && has_byte_order_mark(text)) text = trim(text + 3);
+    // A long comment or key passed over costs nothing, nor does a long
+    // block name; a key read in part would give its block a wrong value.
+    if (cut && *text != '[' && needed(text)) {
       r.report(r.context, r.line, "longer than 255 characters");
       b.bad = b.open;
-      for (int c = fgetc(in); c != EOF && c != '\n'; c = fgetc(in)) {
-      }
       continue;
     }
-    char *text = trim(buf);
-    if (r.line == 1 && strncmp(text, "\xEF\xBB\xBF", 3) == 0) text = trim(text + 3);
-    if (*text == '\0' || *text == '#') continue;
+    if (*text == '\0' || *text == '#' || (cut && *text != '[')) continue;
     if (*text == '[') {
       finish(r, b);
       b = {};

@@ -16,5 +16,11 @@ constexpr int kMaxLineLength = 255;
 // known word, a line that is not KEY = VALUE) is reported through
 // report(context, line, reason) and left out; the rest is used. Returns the
 // number of entries read, or -1 when the list is full.
+// Whether text starts with UTF-8's byte-order mark, as files saved by some
+// editors do; tested byte by byte, so a shorter text is never read past.
+inline bool has_byte_order_mark(const char *text) {
+  return text[0] == '\xEF' && text[1] == '\xBB' && text[2] == '\xBF';
+}
+
 int read_known(FILE *in, uint8_t source, transponder_list &list,
                void (*report)(void *context, int line, const char *reason), void *context);

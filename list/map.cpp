@@ -388,10 +388,10 @@ static void draw_label(FILE *out, const page &p, const list_entry &t, double x) 
           x + kLabelFont / 3.0, strip_bottom + kLeaderHeight, kLabelFont, mhz, msym);
 }
 
-// Entries in the band by status.
+// Entries in the band by status (none counted as STATUS_NONE).
 static void count_statuses(const transponder_list &list, int counts[kStatuses]) {
   for (int i = 0; i < list.count; ++i)
-    if (in_band(list.entries[i]) && list.entries[i].status < kStatuses) counts[list.entries[i].status]++;
+    if (in_band(list.entries[i])) counts[list.entries[i].status < kStatuses ? list.entries[i].status : 0]++;
 }
 
 static void draw_legend(FILE *out, const transponder_list &list, int y) {
@@ -449,7 +449,7 @@ static void write_xml_text(FILE *out, const char *text) {
     else if (*s == '<') fputs("&lt;", out);
     else if (*s == '>') fputs("&gt;", out);
     else if (length == 0 || *s < 0x20) fputc('?', out);
-    else fwrite(s, 1, static_cast<size_t>(length), out);
+    else fprintf(out, "%.*s", length, reinterpret_cast<const char *>(s));
     s += length > 0 ? length : 1;
   }
 }
@@ -458,8 +458,10 @@ void write_svg(const transponder_list &list, const list_source &source, FILE *ou
   g_band = choose_band(list);
   int left_out = 0;
   page p = lay_out(list, &left_out);
-  int drawn = 0;
-  for (int i = 0; i < list.count; ++i) drawn += in_band(list.entries[i]) ? 1 : 0;
+  int counts[kStatuses] = {}, drawn = 0;
+  count_statuses(list, counts);
+  // cppcheck-suppress useStlAlgorithm ; six numbers, and no library code in what ships
+  for (int n : counts) drawn += n;
   int height = p.lane_top(p.lanes) + kLegendHeight;
   fprintf(out,
           "<svg xmlns=\"http://www.w3.org/2000/svg\" width=\"%d\" height=\"%d\" viewBox=\"0 0 %d %d\" "
@@ -473,8 +475,6 @@ void write_svg(const transponder_list &list, const list_source &source, FILE *ou
             static_cast<int>(g_band.low_khz / 1000), static_cast<int>(g_band.high_khz / 1000));
   if (left_out > 0) fprintf(out, "; %d narrow carriers unlabelled", left_out);
   if (source.compared) {
-    int counts[kStatuses] = {};
-    count_statuses(list, counts);
     for (int s = STATUS_UNCHANGED; s < kStatuses; ++s)
       fprintf(out, "%s %d %s", s == STATUS_UNCHANGED ? ";" : ",", counts[s], kStatusStyles[s].label);
   }

@@ -1,7 +1,7 @@
 """Recall and cost of a whole-satellite blind scan: every satellite of a
 folder of DVBv5 channel tables (Debian's dtv-scan-tables by default) scanned
 on the simulated receiver under both demodulator preferences (a search
-locks the carrier nearest its window's centre, or the wider one) and both
+locks the carrier nearest its window's centre, or the widest in reach) and both
 reaches (a search sees a carrier a quarter of its band past the window, or
 half of it), once as
 four plain skysweep sweeps (horizontal and vertical, low and high band, the
@@ -37,7 +37,7 @@ SYMBOL_RATES = (2, 45)  # Msym/s, the defaults of both tools
 # Demodulator preference and reach of the simulated receiver; the goal holds
 # for the model's reach, a quarter band, under both preferences. The half
 # reach is reported beside it.
-CONFIGS = (("nearest", "quarter"), ("wider", "quarter"), ("nearest", "half"), ("wider", "half"))
+CONFIGS = (("nearest", "quarter"), ("widest", "quarter"), ("nearest", "half"), ("widest", "half"))
 GOAL_REACH = "quarter"
 # skyscan's goal, under each preference.
 GOAL_RECALL = 0.99        # of the carriers in view within the symbol rates asked, listed exactly once

@@ -75,7 +75,6 @@ static int usage_error() {
 
 enum read_status { READ_OK, READ_FAILED };
 
-static const char kByteOrderMark[] = "\xEF\xBB\xBF";
 
 // Reads one stream line by line. A line longer than the buffer cannot be a
 // result line: it counts as one bad line. Empty lines are passed over; a
@@ -94,7 +93,7 @@ static read_status read_stream(FILE *in, const char *name, int &skipped) {
     ++number;
     if (whole) line[--length] = '\0';
     in_long_line = !whole && length == sizeof line - 1;
-    const char *text = strncmp(line, kByteOrderMark, 3) == 0 ? line + 3 : line;
+    const char *text = has_byte_order_mark(line) ? line + 3 : line;
     if (text[strspn(text, " \t\r")] == '\0') continue;
     hit h;
     line_fault fault;
@@ -131,7 +130,9 @@ static read_status read_file(const char *path, int &skipped) {
 
 // The file name without its folders.
 static const char *base_name(const char *path) {
-  const char *slash = strrchr(path, '/');
+  const char *slash = nullptr;
+  for (const char *c = path; *c != '\0'; ++c)
+    if (*c == '/') slash = c;
   return slash != nullptr && slash[1] != '\0' ? slash + 1 : path;
 }
 
@@ -260,7 +261,7 @@ int main(int argc, char **argv) {
         break;
       }
       case 'h': print_usage(stdout); return 0;
-      case 'V': puts("skylist " RECEIVER_VERSION); return 0;
+      case 'V': fputs("skylist " RECEIVER_VERSION "\n", stdout); return 0;
       default: return usage_error();  // getopt has said what was wrong
     }
   }

@@ -121,24 +121,25 @@ bool read_hit(const char *line, hit &out, line_fault *fault) {
 
 void describe_fault(const line_fault &fault, char *text, size_t size) {
   const char *name = fault.field > 0 && fault.field < kLineFields ? kFieldNames[fault.field] : "";
-  // Long fields are cut: the message stays one readable line.
+  // Long fields are cut: the message stays one readable line, and a text
+  // cut at `size` is still one.
   int shown = fault.length < 40 ? static_cast<int>(fault.length) : 40;
   switch (fault.kind) {
-    case LINE_NOT_RESULT: snprintf(text, size, "not a result line"); return;
+    case LINE_NOT_RESULT: (void)snprintf(text, size, "not a result line"); return;
     case LINE_FIELD_COUNT:
       if (fault.fields > kLineFields)
-        snprintf(text, size, "more than %d fields", kLineFields);
+        (void)snprintf(text, size, "more than %d fields", kLineFields);
       else
-        snprintf(text, size, "cut off: %d of %d fields", fault.fields, kLineFields);
+        (void)snprintf(text, size, "cut off: %d of %d fields", fault.fields, kLineFields);
       return;
-    case LINE_NOT_NUMBER: snprintf(text, size, "%s '%.*s' is not a number", name, shown, fault.text); return;
-    case LINE_NEGATIVE: snprintf(text, size, "%s '%.*s' is negative", name, shown, fault.text); return;
-    case LINE_LEADING_ZERO: snprintf(text, size, "%s '%.*s' has a leading zero", name, shown, fault.text); return;
-    case LINE_TOO_LARGE: snprintf(text, size, "%s '%.*s' is out of range", name, shown, fault.text); return;
-    case LINE_ZERO: snprintf(text, size, "%s is 0", name); return;
-    case LINE_UNKNOWN_WORD: snprintf(text, size, "unknown %s '%.*s'", name, shown, fault.text); return;
+    case LINE_NOT_NUMBER: (void)snprintf(text, size, "%s '%.*s' is not a number", name, shown, fault.text); return;
+    case LINE_NEGATIVE: (void)snprintf(text, size, "%s '%.*s' is negative", name, shown, fault.text); return;
+    case LINE_LEADING_ZERO: (void)snprintf(text, size, "%s '%.*s' has a leading zero", name, shown, fault.text); return;
+    case LINE_TOO_LARGE: (void)snprintf(text, size, "%s '%.*s' is out of range", name, shown, fault.text); return;
+    case LINE_ZERO: (void)snprintf(text, size, "%s is 0", name); return;
+    case LINE_UNKNOWN_WORD: (void)snprintf(text, size, "unknown %s '%.*s'", name, shown, fault.text); return;
   }
-  snprintf(text, size, "not a result line");
+  (void)snprintf(text, size, "not a result line");
 }
 
 const char *hit_word(int field, uint8_t row) {

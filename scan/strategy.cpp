@@ -43,10 +43,16 @@ uint32_t sweep_windows(const sweep_setup &sweep) {
   return (sweep.if_high_khz - sweep.if_low_khz + kWindowKHz - 1) / kWindowKHz;
 }
 
+uint32_t window_of(const scan_tally &tally) {
+  return tally.habits.window_khz > kWindowKHz ? tally.habits.window_khz : kWindowKHz;
+}
+
+static uint32_t window(const sweep_run &run) { return window_of(run.tally); }
+
 // Windows still needed to step from `from` to the end of the sweep.
 static uint32_t windows_left(const sweep_run &run, uint32_t from) {
   if (from >= run.sweep.if_high_khz) return 0;
-  return (run.sweep.if_high_khz - from + kWindowKHz - 1) / kWindowKHz;
+  return (run.sweep.if_high_khz - from + window(run) - 1) / window(run);
 }
 
 // Whether `extra` searches fit while the rest of the sweep from `resume`
@@ -81,14 +87,15 @@ static hit hit_of(const sweep_run &run, const blindscan_result &r) {
 // within half a window of the window searched (a measured centre is a little
 // off, and a wide tuner sees past the window). Anything else is a driver's
 // nonsense and is dropped.
-static carrier_view view_of(const blindscan_result &r, uint32_t window_khz, uint32_t sr_min, uint32_t sr_max) {
+static carrier_view view_of(const blindscan_result &r, uint32_t window_khz, uint32_t width, uint32_t sr_min,
+                           uint32_t sr_max) {
   carrier_view v = {};
   uint64_t sr = r.symbol_rate;
   if (sr == 0 || sr * 100 < static_cast<uint64_t>(sr_min) * 99 || sr * 100 > static_cast<uint64_t>(sr_max) * 101)
     return v;
   uint32_t centre = r.frequency / 1000u;
   uint32_t half = r.symbol_rate / 1000u * (100 + rolloff_percent(r.rolloff)) / 200;
-  if (half == 0 || centre < half || centre - half >= window_khz + kWindowKHz + kMarginKHz ||
+  if (half == 0 || centre < half || centre - half >= window_khz + width + kMarginKHz ||
       centre + half + kMarginKHz <= window_khz)
     return v;
   v.valid = true;
@@ -114,7 +121,7 @@ static uint32_t distance(uint32_t a, uint32_t b) { return a > b ? a - b : b - a;
 // or a narrower one nearer the centre, for a wider carrier. Only rates a
 // quarter apart count: of two alike, any demodulator may take either.
 static void judge(sweep_run &run, uint32_t window_khz, uint32_t cap, const blindscan_result &r) {
-  uint32_t centre = r.frequency / 1000u, middle = window_khz + kWindowKHz / 2;
+  uint32_t centre = r.frequency / 1000u, middle = window_khz + window(run) / 2;
   uint64_t rate = r.symbol_rate;
   bool wider_passed = false, nearer_passed = false;
   for (int i = 0; i < run.book.count; ++i) {
@@ -122,7 +129,7 @@ static void judge(sweep_run &run, uint32_t window_khz, uint32_t cap, const blind
     if (e.lane != run.sweep.lane) continue;
     uint32_t c = if_of(run, entry_khz(e));
     auto other = static_cast<uint64_t>(entry_symbol_rate(e));
-    if (c < window_khz || c >= window_khz + kWindowKHz || 4000ull * distance(c, centre) < other + rate) continue;
+    if (c < window_khz || c >= window_khz + window(run) || 4000ull * distance(c, centre) < other + rate) continue;
     if (100 * other > kClearlyWider * rate && 100 * other < 99ull * cap) wider_passed = true;
     if (kClearlyWider * other < 100 * rate && distance(c, middle) + kMinAdvanceKHz / 2 < distance(centre, middle))
       nearer_passed = true;
@@ -135,6 +142,86 @@ static void judge(sweep_run &run, uint32_t window_khz, uint32_t cap, const blind
 // passed over for a nearer one than the other way round.
 static bool prefers_nearest(const sweep_run &run) { return run.tally.passed_wider > run.tally.passed_nearer; }
 
+// A carrier is seen no further past the window than half its band (the
+// widest reach there is), so a lock centred further out shows the window
+// is wider than believed: at least that far, less what a coarse driver may
+// be off by. Evidence only widens the belief, up to kMaxWindowKHz.
+static void learn_window(sweep_run &run, uint32_t window_khz, const carrier_view &v) {
+  constexpr uint32_t kMeasureSlackKHz = 1500;
+  demodulator_habits &h = run.tally.habits;
+  if (h.fixed || v.lower < window_khz + kMeasureSlackKHz) return;
+  uint32_t seen = v.lower - kMeasureSlackKHz - window_khz;
+  if (seen > window(run)) h.window_khz = seen < kMaxWindowKHz ? seen : kMaxWindowKHz;
+}
+
+// A window starts where it is asked to, so a lock centred below that start
+// shows how far past its edge the demodulator sees, as a share of the
+// carrier's band: less what a coarse driver may be off by, at most half.
+static void learn_reach(sweep_run &run, uint32_t window_khz, const carrier_view &v) {
+  constexpr uint32_t kMeasureSlackKHz = 1500;
+  demodulator_habits &h = run.tally.habits;
+  uint32_t band = v.upper - v.lower, centre = v.lower + band / 2;
+  if (h.fixed || centre + kMeasureSlackKHz >= window_khz) return;
+  auto permille = static_cast<uint32_t>(uint64_t{window_khz - kMeasureSlackKHz - centre} * 1000 / band);
+  if (permille > h.reach_permille) h.reach_permille = permille < 500 ? permille : 500;
+}
+
+// How far past a window the narrowest carrier sought is still seen: an
+// empty window clears that much beyond its end, and the next may start as
+// far again past it.
+static uint32_t narrow_reach_khz(const sweep_run &run) {
+  uint64_t narrowest_band = uint64_t{run.sweep.sr_min} * 120 / 100000;  // kHz, the least roll-off
+  return static_cast<uint32_t>(narrowest_band * run.tally.habits.reach_permille / 1000);
+}
+
+// Rates within this of each other may be one carrier measured twice;
+// further apart they are two (the merge rule's own bound).
+static bool rates_agree(int64_t a, int64_t b, uint32_t permille) {
+  int64_t apart = a > b ? a - b : b - a;
+  return apart * 1000 <= (a < b ? a : b) * permille;
+}
+
+static uint32_t apart_khz(int32_t a, int32_t b) { return static_cast<uint32_t>(a > b ? a - b : b - a); }
+
+// A wide carrier's measurements are its own whatever the driver's error:
+// no other carrier can lie within a quarter of its rate. How far apart two
+// of them fall shows how far off the driver measures.
+static void learn_spread(sweep_run &run, const hit &h) {
+  constexpr int64_t kSureRate = 10000000;
+  demodulator_habits &habits = run.tally.habits;
+  if (habits.fixed || h.symbol_rate < kSureRate) return;
+  for (int i = 0; i < run.book.count; ++i) {
+    const list_entry &e = run.book.entries[i];
+    int64_t rate = entry_symbol_rate(e);
+    if (e.lane != h.lane || rate < kSureRate || !rates_agree(rate, h.symbol_rate, 100)) continue;
+    uint32_t apart = apart_khz(entry_khz(e), h.khz);
+    if (4000ull * apart >= static_cast<uint64_t>(rate + h.symbol_rate)) continue;
+    habits.spread_samples++;
+    if (apart > habits.spread_khz) habits.spread_khz = apart;
+    auto permille = static_cast<uint32_t>((h.symbol_rate > rate ? h.symbol_rate - rate : rate - h.symbol_rate) * 1000 / rate);
+    if (permille > habits.rate_permille) habits.rate_permille = permille;
+  }
+}
+
+// Whether a hit the merge rule would take for a new carrier is a listed one
+// measured again: its rate agrees, and it lies within the merge rule's
+// reach widened by the spread seen. Two measurements of one narrow carrier
+// from a driver that is 1.5 MHz off may lie further apart than two narrow
+// carriers side by side; listing both would list one carrier twice.
+static bool measured_before(const sweep_run &run, const hit &h) {
+  const demodulator_habits &habits = run.tally.habits;
+  if (habits.spread_khz == 0) return false;
+  uint32_t permille = habits.rate_permille + habits.rate_permille / 2 + 2;
+  for (int i = 0; i < run.book.count; ++i) {
+    const list_entry &e = run.book.entries[i];
+    int64_t rate = entry_symbol_rate(e);
+    if (e.lane != h.lane || !rates_agree(rate, h.symbol_rate, permille)) continue;
+    uint64_t reach = static_cast<uint64_t>(rate + h.symbol_rate) / 4000 + habits.spread_khz;
+    if (apart_khz(entry_khz(e), h.khz) <= reach) return true;
+  }
+  return false;
+}
+
 // One search of the window at window_khz for rates up to cap.
 static carrier_view search(sweep_run &run, uint32_t window_khz, uint32_t cap) {
   run.used++;
@@ -146,15 +233,18 @@ static carrier_view search(sweep_run &run, uint32_t window_khz, uint32_t cap) {
   if (outcome == SEARCH_REFUSED) run.tally.refused++;
   if (outcome == SEARCH_LOCKED) {
     run.tally.locked++;
-    v = view_of(r, window_khz, run.sweep.sr_min, cap);
+    v = view_of(r, window_khz, window(run), run.sweep.sr_min, cap);
     if (!v.valid) run.tally.rejected++;
   }
   if (v.valid) {
+    learn_window(run, window_khz, v);
+    learn_reach(run, window_khz, v);
     judge(run, window_khz, cap, r);
     int before = run.book.count;
     hit h = hit_of(run, r);
+    learn_spread(run, h);
     // A full book cannot tell new from known: list nothing more.
-    v.fresh = add_hit(run.book, h) && run.book.count > before;
+    v.fresh = !measured_before(run, h) && add_hit(run.book, h) && run.book.count > before;
     if (v.fresh) {
       run.sink.carrier(run.sink.context, r, h.khz, run.sweep.lane);
       if (!run.tally.stopped) run.tally.found++;
@@ -173,6 +263,15 @@ static carrier_view search(sweep_run &run, uint32_t window_khz, uint32_t cap) {
 static carrier_view look(sweep_run &run, uint32_t window_khz, uint32_t cap, int retries, uint32_t resume) {
   carrier_view v = search(run, window_khz, cap);
   carrier_view first = v;
+  // The first few wide carriers are measured once more from a window a
+  // quarter further on: the two measurements show how far off the driver is.
+  // Only while searches are to spare: a tight budget goes to the gaps.
+  constexpr uint32_t kSpreadProbes = 4, kSureRate = 10000000, kSpareForProbes = 8;
+  const demodulator_habits &habits = run.tally.habits;
+  uint32_t probe = window_khz + kWindowKHz / 4;
+  if (v.valid && v.fresh && v.symbol_rate >= kSureRate && !habits.fixed && habits.spread_samples < kSpreadProbes &&
+      probe < run.sweep.if_high_khz && affordable(run, kSpareForProbes, resume))
+    (void)search(run, probe, cap);
   for (int retry = 0; retry < retries && v.valid && !v.fresh; ++retry) {
     uint32_t below = v.symbol_rate / 100 * 98;
     if (below < run.sweep.sr_min || !affordable(run, 1, resume)) break;
@@ -205,12 +304,13 @@ static void fill_gap(sweep_run &run, const gap &whole, uint32_t resume) {
   uint32_t narrowest = run.sweep.sr_min / 1000u;
   while (count > 0) {
     gap g = gaps[--count];
-    if (g.high - g.low < narrowest || g.high < kWindowKHz) continue;
+    uint32_t width = window(run);
+    if (g.high - g.low < narrowest || g.high < width) continue;
     if (!affordable(run, 1, resume)) return;
     // Centred on the gap: a demodulator that prefers the carrier nearest the
     // window's centre picks the one inside it, not a neighbour at its edge.
-    uint32_t window = g.low + (g.high - g.low) / 2 - kWindowKHz / 2;
-    carrier_view v = look(run, window, gap_cap(run, g), prefers_nearest(run) ? 0 : kMaxRetries, resume);
+    uint32_t start = g.low + (g.high - g.low) / 2 - width / 2;
+    carrier_view v = look(run, start, gap_cap(run, g), prefers_nearest(run) ? 0 : kMaxRetries, resume);
     if (!v.valid || !v.fresh) continue;
     // Only pieces smaller than the gap go back: every round shrinks it.
     if (v.lower > g.low && v.lower < g.high && count < kMaxGaps)
@@ -228,11 +328,11 @@ void run_sweep(const sweep_setup &sweep, uint8_t index, const scan_driver &drive
   bool known_carrier = false;
   uint32_t f = sweep.if_low_khz;
   while (f < sweep.if_high_khz && run.used < sweep.budget && !tally.stopped) {
-    uint32_t step_end = f + kWindowKHz;
+    uint32_t step_end = f + window(run);
     carrier_view x = look(run, f, sweep.sr_max, kMaxRetries, step_end);
     if (!x.valid) {
       if (step_end > known_to) known_to = step_end, known_carrier = false;
-      f = step_end;
+      f = step_end + 2 * narrow_reach_khz(run);
       continue;
     }
     // Gaps end with the sweep: a carrier reported past it leaves none to search.

@@ -80,13 +80,33 @@ struct gap_list {
   int count;
 };
 
+// What the scan has learned of the demodulator from its answers, so that it
+// assumes no one model: how wide a window a search looks at, how far apart
+// two measurements of one carrier may lie, and whether the same search may
+// lock another carrier. A scan that is told them in advance sets `fixed`.
+struct demodulator_habits {
+  uint32_t window_khz;      // 0 until a lock shows more than kWindowKHz
+  uint32_t spread_khz;      // the furthest apart two measurements of one carrier were seen
+  uint32_t rate_permille;   // and their symbol rates
+  uint32_t spread_samples;  // wide carriers measured twice
+  uint32_t reach_permille;  // how far below a window a carrier it locked was centred, of its band
+  bool fixed;               // told, not learned
+};
+
 struct scan_tally {
   uint32_t searches, refused, locked, found, repeats, rejected;
   bool stopped;  // the sink lost a carrier: the scan ends
   // Seen so far: searches that returned a carrier though a listed wider one
   // sat inside the window, or a listed narrower one nearer its centre.
   uint32_t passed_wider, passed_nearer;
+  demodulator_habits habits;
 };
+
+// The widest window a scan believes in, whatever the driver answers.
+constexpr uint32_t kMaxWindowKHz = 20000;
+
+// The window the scan now takes a search to look at.
+uint32_t window_of(const scan_tally &tally);
 
 // Searches a sweep needs at one window per 10 MHz.
 uint32_t sweep_windows(const sweep_setup &sweep);

@@ -30,7 +30,8 @@ tp 11110000 H 27500000 DVB-S QPSK 3/4 0.35 off off
 RANGE = (10940, 11140)  # MHz at the dish
 LNB = 9750  # MHz, low band
 KINDS = {"step": ("#4a78b0", "a step of the sweep"), "gap": ("#e08a1e", "a gap beside a carrier, rate capped to fit"),
-         "repeat": ("#c23b3b", "the same window again, rate capped below a carrier listed before")}
+         "repeat": ("#c23b3b", "the same window again, rate capped below a carrier listed before"),
+         "probe": ("#7b5aa6", "a wide carrier measured again 2.5 MHz on: how far off the driver measures")}
 WIDTH, LEFT, ROW = 1100, 40, 16
 
 
@@ -54,11 +55,14 @@ def run(simrx, skyscan):
         kind = "step" if cap == 45000000 else "gap"
         if last is not None and window == last[0] and cap < last[1]:
             kind = "repeat"
+        if last is not None and abs(window - last[0] - 2.5) < 1e-6 and cap == last[1] and last[2]:
+            kind = "probe"
         new = found is not None and round(found, 1) not in listed
         if found is not None:
             listed.add(round(found, 1))
         searches.append((window, cap, found, kind, new))
-        last = (window, cap)
+        wide_and_new = new and int(log[i + 2].split()[5]) >= 10000000
+        last = (window, cap, wide_and_new)
     return searches, len(lines.splitlines())
 
 

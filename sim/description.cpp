@@ -395,7 +395,9 @@ static bool parse_line(char *raw, const char *path, receiver &rx, char *error, s
     return true;
   }
   if (strcmp(key, "demodulator") == 0) return r.count == 2 && parse_preference(r.fields[1], &rx.preference);
-  if (strcmp(key, "reach") == 0) return r.count == 2 && parse_reach(r.fields[1], &rx.wide_reach);
+  if (strcmp(key, "reach") == 0) return r.count == 2 && parse_reach(r.fields[1], &rx.reach);
+  if (strcmp(key, "window") == 0) return r.count == 2 && parse_window(r.fields[1], &rx.window_khz);
+  if (strcmp(key, "error") == 0) return r.count == 2 && parse_error(r.fields[1], &rx.coarse);
   if (strcmp(key, "fault") == 0) return parse_fault(r, rx);
   if (strcmp(key, "seed") == 0) {
     int64_t n = 0;
@@ -474,6 +476,8 @@ bool load_description(const char *path, const char *lnb, receiver &rx, char *err
   rx.lnb_powered = true;
   rx.seed = 1;
   rx.jitter = true;
+  rx.reach = REACH_QUARTER;
+  rx.window_khz = kDefaultWindowKHz;
   g_reading_port = 0;
   g_reading_uncommitted = g_reading_burst = -1;
   bool ok = true;
@@ -542,8 +546,90 @@ static bool in_view(const receiver &rx, const transponder &tp) {
 // narrow one only from the steps it sits in. Of several, the demodulator's
 // preference picks one: each step reports at most one. A cap on the symbol
 // rate keeps a wider carrier out under either preference.
+// One search's view: its window [low, high) in IF kHz and the rates asked.
+struct search_view {
+  const receiver &rx;
+  int64_t low, high;
+  uint32_t sr_min, sr_max;
+};
+
+// How far from the window's centre a carrier in reach lies (twice the kHz),
+// or -1 when it is out of reach: another polarisation, band or port, a rate
+// outside the limits, or too far from the window for the reach.
+static int64_t distance_in_reach(const search_view &v, const transponder &tp) {
+  if (tp.at_mhz >= 0 || !in_view(v.rx, tp)) return -1;
+  uint32_t sr = tp.words[W_SYMBOL_RATE];
+  if (sr < v.sr_min || sr > v.sr_max) return -1;
+  int64_t centre = static_cast<int64_t>(tp.downlink_khz) - oscillator_khz(v.rx.high_band);
+  static const uint32_t kReachParts[] = {0, 4000, 2000};  // band in Hz per kHz of reach, by demodulator_reach
+  int64_t reach = v.rx.reach == REACH_NONE ? 0 : tp.bandwidth_hz / kReachParts[v.rx.reach];
+  if (centre < v.low - reach || centre >= v.high + reach) return -1;
+  return llabs(2 * centre - (v.low + v.high));
+}
+
+// Before it locks, a demodulator tells symbol rates apart only roughly:
+// one counts as wider when it is more than 5 % wider.
+static bool clearly_wider(const transponder &a, const transponder &b) {
+  return 100ull * a.words[W_SYMBOL_RATE] > 105ull * b.words[W_SYMBOL_RATE];
+}
+
+// The carrier in reach nearest the window's centre, the first of equals,
+// passing over `skip`.
+static const transponder *nearest(const search_view &v, const transponder *skip) {
+  const transponder *best = nullptr;
+  int64_t best_distance = 0;
+  for (int i = 0; i < v.rx.tp_count; ++i) {
+    const transponder &tp = v.rx.tps[i];
+    int64_t distance = distance_in_reach(v, tp);
+    if (distance < 0 || &tp == skip) continue;
+    if (best == nullptr || distance < best_distance) best = &tp, best_distance = distance;
+  }
+  return best;
+}
+
+static const transponder *wider_of_nearest_two(const search_view &v) {
+  const transponder *first = nearest(v, nullptr);
+  const transponder *second = first != nullptr ? nearest(v, first) : nullptr;
+  return second != nullptr && clearly_wider(*second, *first) ? second : first;
+}
+
+// The widest in reach; of two alike, the nearer.
+static const transponder *widest(const search_view &v) {
+  const transponder *best = nullptr;
+  int64_t best_distance = 0;
+  for (int i = 0; i < v.rx.tp_count; ++i) {
+    const transponder &tp = v.rx.tps[i];
+    int64_t distance = distance_in_reach(v, tp);
+    if (distance < 0) continue;
+    bool wider = best != nullptr && clearly_wider(tp, *best);
+    bool narrower = best != nullptr && clearly_wider(*best, tp);
+    if (best == nullptr || wider || (distance < best_distance && !narrower)) best = &tp, best_distance = distance;
+  }
+  return best;
+}
+
+static uint64_t mix(uint64_t x) {
+  x ^= x >> 30;
+  x *= 0xBF58476D1CE4E5B9u;
+  x ^= x >> 27;
+  x *= 0x94D049BB133111EBu;
+  return x ^ (x >> 31);
+}
+
+// Any carrier in reach, drawn from the seed, the window and the search's
+// number: an unlucky demodulator, the same every run.
+static const transponder *any(const search_view &v, uint32_t draw) {
+  int count = 0;
+  for (int i = 0; i < v.rx.tp_count; ++i) count += distance_in_reach(v, v.rx.tps[i]) >= 0;
+  if (count == 0) return nullptr;
+  uint64_t pick = mix((uint64_t{v.rx.seed} << 32) ^ (static_cast<uint64_t>(v.low) << 8) ^ draw) % count;
+  for (int i = 0; i < v.rx.tp_count; ++i)
+    if (distance_in_reach(v, v.rx.tps[i]) >= 0 && pick-- == 0) return &v.rx.tps[i];
+  return nullptr;
+}
+
 const transponder *find_signal(const receiver &rx, uint32_t step_khz, uint32_t window_khz, uint32_t sr_min,
-                               uint32_t sr_max) {
+                               uint32_t sr_max, uint32_t draw) {
   for (int i = 0; i < rx.tp_count; ++i) {
     const transponder &tp = rx.tps[i];
     if (tp.at_mhz >= 0 && static_cast<uint32_t>(tp.at_mhz) * 1000u == step_khz &&
@@ -551,55 +637,36 @@ const transponder *find_signal(const receiver &rx, uint32_t step_khz, uint32_t w
       return &tp;
   }
 
-  const transponder *best = nullptr;
-  int64_t best_distance = 0;
-  int64_t low = step_khz, high = static_cast<int64_t>(step_khz) + window_khz;
-  for (int i = 0; i < rx.tp_count; ++i) {
-    const transponder &tp = rx.tps[i];
-    if (tp.at_mhz >= 0 || !in_view(rx, tp)) continue;
-    uint32_t sr = tp.words[W_SYMBOL_RATE];
-    if (sr < sr_min || sr > sr_max) continue;
-    int64_t centre = static_cast<int64_t>(tp.downlink_khz) - oscillator_khz(rx.high_band);
-    int64_t reach = tp.bandwidth_hz / (rx.wide_reach ? 2000 : 4000);
-    if (centre < low - reach || centre >= high + reach) continue;
-    int64_t distance = llabs(2 * centre - (low + high));
-    // Before it locks, a demodulator tells symbol rates apart only roughly:
-    // one counts as wider when it is more than 5 % wider.
-    uint64_t best_sr = best != nullptr ? best->words[W_SYMBOL_RATE] : 0;
-    bool wider = best != nullptr && 100ull * sr > 105 * best_sr;
-    bool narrower = best != nullptr && 105ull * sr < 100 * best_sr;
-    bool nearer = best == nullptr || distance < best_distance;
-    if (rx.preference == PREFER_WIDER ? wider || (nearer && !narrower) : nearer) {
-      best = &tp;
-      best_distance = distance;
-    }
+  search_view view = {rx, step_khz, static_cast<int64_t>(step_khz) + window_khz, sr_min, sr_max};
+  switch (rx.preference) {
+    case PREFER_NEAREST: return nearest(view, nullptr);
+    case PREFER_WIDER: return wider_of_nearest_two(view);
+    case PREFER_WIDEST: return widest(view);
+    case PREFER_RANDOM: return any(view, draw);
   }
-  return best;
+  return nullptr;
 }
 
 // A number in [-1, 1) from the seed, the carrier and the step: the same
 // sweep measures the same values every time.
 static double jitter(uint32_t seed, uint32_t carrier_khz, uint32_t step_khz, uint32_t which) {
-  uint64_t x = (static_cast<uint64_t>(seed) << 32) ^ (static_cast<uint64_t>(carrier_khz) * 0x9E3779B97F4A7C15u) ^
-               (static_cast<uint64_t>(step_khz) << 8) ^ which;
-  x ^= x >> 30;
-  x *= 0xBF58476D1CE4E5B9u;
-  x ^= x >> 27;
-  x *= 0x94D049BB133111EBu;
-  x ^= x >> 31;
+  uint64_t x = mix((static_cast<uint64_t>(seed) << 32) ^ (static_cast<uint64_t>(carrier_khz) * 0x9E3779B97F4A7C15u) ^
+                   (static_cast<uint64_t>(step_khz) << 8) ^ which);
   return static_cast<double>(x >> 11) / static_cast<double>(1ull << 52) - 1.0;
 }
 
 // The driver measures the carrier's frequency to within a fiftieth of its
-// symbol rate and its symbol rate to within 0.2 %, differently on each step.
+// symbol rate and its symbol rate to within 0.2 %, differently on each step;
+// a coarse one to within 1.5 MHz and 1 %.
 void result_words(const receiver &rx, const transponder &tp, uint32_t step_khz, uint32_t words[8]) {
   memcpy(words, tp.words, sizeof tp.words);
   if (tp.at_mhz >= 0) return;
   int64_t if_hz = static_cast<int64_t>(tp.downlink_khz - oscillator_khz(rx.high_band)) * 1000 + tp.offset_hz;
   uint32_t sr = tp.words[W_SYMBOL_RATE];
   if (rx.jitter) {
-    if_hz += static_cast<int64_t>(jitter(rx.seed, tp.downlink_khz, step_khz, 0) * (sr / 50.0));
-    sr = static_cast<uint32_t>(sr + static_cast<int64_t>(jitter(rx.seed, tp.downlink_khz, step_khz, 1) * (sr / 500.0)));
+    double off_hz = rx.coarse ? 1500000.0 : sr / 50.0, off_sr = rx.coarse ? sr / 100.0 : sr / 500.0;
+    if_hz += static_cast<int64_t>(jitter(rx.seed, tp.downlink_khz, step_khz, 0) * off_hz);
+    sr = static_cast<uint32_t>(sr + static_cast<int64_t>(jitter(rx.seed, tp.downlink_khz, step_khz, 1) * off_sr));
   }
   words[W_FREQUENCY] = static_cast<uint32_t>(if_hz);
   words[W_SYMBOL_RATE] = sr;
@@ -615,16 +682,40 @@ bool scripted_fault(const receiver &rx, int request, uint32_t step_mhz, int *ret
   return false;
 }
 
-bool parse_preference(const char *word, demodulator_preference *out) {
-  bool nearest = strcmp(word, "nearest") == 0, wider = strcmp(word, "wider") == 0;
-  if (nearest || wider) *out = wider ? PREFER_WIDER : PREFER_NEAREST;
-  return nearest || wider;
+// The row of `word` in a word table, or -1.
+template <size_t N>
+static int word_row(const char *const (&table)[N], const char *word) {
+  for (size_t i = 0; i < N; ++i)
+    if (strcmp(table[i], word) == 0) return static_cast<int>(i);
+  return -1;
 }
 
-bool parse_reach(const char *word, bool *wide) {
-  bool quarter = strcmp(word, "quarter") == 0, half = strcmp(word, "half") == 0;
-  if (quarter || half) *wide = half;
-  return quarter || half;
+bool parse_preference(const char *word, demodulator_preference *out) {
+  static const char *const kWords[] = {"nearest", "wider", "widest", "random"};  // by demodulator_preference
+  int row = word_row(kWords, word);
+  if (row >= 0) *out = static_cast<demodulator_preference>(row);
+  return row >= 0;
+}
+
+bool parse_reach(const char *word, demodulator_reach *out) {
+  static const char *const kWords[] = {"none", "quarter", "half"};  // by demodulator_reach
+  int row = word_row(kWords, word);
+  if (row >= 0) *out = static_cast<demodulator_reach>(row);
+  return row >= 0;
+}
+
+bool parse_window(const char *word, uint32_t *khz) {
+  int64_t mhz = 0;
+  if (!parse_number(word, &mhz) || mhz < 4 || mhz > 40) return false;
+  *khz = static_cast<uint32_t>(mhz) * 1000u;
+  return true;
+}
+
+bool parse_error(const char *word, bool *coarse) {
+  static const char *const kWords[] = {"model", "coarse"};
+  int row = word_row(kWords, word);
+  if (row >= 0) *coarse = row == 1;
+  return row >= 0;
 }
 
 const char *request_name(int request) {

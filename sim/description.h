@@ -39,12 +39,23 @@ struct transponder {
   int8_t neighbour;       // a neighbouring satellite's carrier: its "neighbour" line, from 0; else -1
 };
 
-// Which carrier a search locks when more than one is in reach.
+// Which carrier a search locks when more than one is in reach. Real
+// demodulators differ here, so the model has each; "more than 5 % wider"
+// counts as wider, as a demodulator tells rates apart only roughly before
+// it locks.
 enum demodulator_preference {
   PREFER_NEAREST,  // the one nearest the window's centre
-  PREFER_WIDER,    // the highest symbol rate, as a demodulator whose tuner
-                   // sees a wide band does; the nearest of equal ones
+  PREFER_WIDER,    // of the two nearest the centre, the wider; else the nearer
+  PREFER_WIDEST,   // the highest symbol rate in reach, as a demodulator whose
+                   // tuner sees a wide band does; the nearest of equal ones
+  PREFER_RANDOM,   // any in reach, drawn afresh on every search
 };
+
+// How far past its window a search sees a carrier, in parts of the
+// carrier's band: not at all, a quarter, half.
+enum demodulator_reach { REACH_NONE, REACH_QUARTER, REACH_HALF };
+
+constexpr uint32_t kDefaultWindowKHz = 10000;
 
 // Modelled duration of each request, in milliseconds, so that a benchmark
 // can tell what a scan would take on a receiver without waiting for it.
@@ -103,7 +114,9 @@ struct receiver {
   single_cable cable;
   bool lnb_powered;     // false after SEC_VOLTAGE_OFF: the LNB delivers nothing
   demodulator_preference preference;
-  bool wide_reach;      // the tuner sees a carrier once its band touches the window
+  demodulator_reach reach;
+  uint32_t window_khz;  // what a search looks at from the frequency it is given
+  bool coarse;          // measurements within 1.5 MHz and 1 %, not the model's fiftieth and 0.2 %
   transponder tps[kMaxTransponders];
   int tp_count;
   int neighbour_count;  // "neighbour" lines read
@@ -128,16 +141,21 @@ void write_listing(const receiver &rx, FILE *out);
 
 // The carrier a search at step_khz (IF, window width window_khz) locks on:
 // right polarisation, band and port, symbol rate within limits, caught by
-// the window, chosen by the demodulator preference.
+// the window, chosen by the demodulator preference. `draw` numbers the
+// search, for the random preference's choice.
 const transponder *find_signal(const receiver &rx, uint32_t step_khz, uint32_t window_khz, uint32_t sr_min,
-                               uint32_t sr_max);
+                               uint32_t sr_max, uint32_t draw = 0);
 // The eight words request 3 returns for the carrier found at step_khz.
 void result_words(const receiver &rx, const transponder &tp, uint32_t step_khz, uint32_t words[8]);
 bool scripted_fault(const receiver &rx, int request, uint32_t step_mhz, int *ret);
 const char *request_name(int request);
-// "nearest" or "wider"; false for any other word.
+// "nearest", "wider", "widest" or "random"; false for any other word.
 bool parse_preference(const char *word, demodulator_preference *out);
-// "quarter" or "half": how far past the window a search sees a carrier.
-bool parse_reach(const char *word, bool *wide);
+// "none", "quarter" or "half": how far past the window a search sees a carrier.
+bool parse_reach(const char *word, demodulator_reach *out);
+// A search window's width in whole MHz, 4 to 40.
+bool parse_window(const char *word, uint32_t *khz);
+// "model" or "coarse": how far off a measurement may be.
+bool parse_error(const char *word, bool *coarse);
 // Writes the carriers in view with the LNB's current setting and the notes.
 void write_carriers(const receiver &rx, FILE *out);

@@ -17,7 +17,6 @@
 
 #include "description.h"
 
-constexpr uint32_t kStepWindowKHz = 10000;
 
 static receiver g_rx;  // too large for the stack
 
@@ -69,7 +68,7 @@ static void print_answers() {
     auto number = [&word](int i) { return static_cast<unsigned>(strtoul(word[i], nullptr, 10)); };
     unsigned hz = number(1), sr_min = number(2), sr_max = number(3);
     const receiver &seen = tuner_view(g_rx);
-    const transponder *tp = find_signal(seen, hz / 1000u, kStepWindowKHz, sr_min, sr_max);
+    const transponder *tp = find_signal(seen, hz / 1000u, g_rx.window_khz, sr_min, sr_max);
     if (tp == nullptr) continue;
     uint32_t words[8];
     result_words(seen, *tp, hz / 1000u, words);
@@ -114,7 +113,7 @@ int main(int argc, char **argv) {
   uint32_t sr_max = static_cast<uint32_t>(strtol(argv[6], nullptr, 10)) * 1000000u;
   for (long mhz = start; mhz < end; mhz += 10) {
     uint32_t step_khz = static_cast<uint32_t>(mhz) * 1000u;
-    const transponder *tp = find_signal(g_rx, step_khz, kStepWindowKHz, sr_min, sr_max);
+    const transponder *tp = find_signal(g_rx, step_khz, g_rx.window_khz, sr_min, sr_max);
     if (tp == nullptr) continue;
     uint32_t words[8];
     result_words(g_rx, *tp, step_khz, words);

@@ -3,7 +3,8 @@
 // later searches see), the listing command "cat /proc/bus/nim_sockets" and
 // the blind-scan devices /dev/blindscanN from a receiver description or
 // channel table ($SIMRX_SAT, with the LNB state from $SIMRX_LNB, the
-// demodulator preference from $SIMRX_DEMOD and its reach from $SIMRX_REACH
+// demodulator preference from $SIMRX_DEMOD, its reach from $SIMRX_REACH,
+// its window from $SIMRX_WINDOW and its measurement error from $SIMRX_ERROR
 // when set), and logs every request
 // the tool makes to $SIMRX_DIR/requests.log. At exit it appends what the
 // requests would have cost on a receiver to $SIMRX_DIR/cost, and the tool's
@@ -23,6 +24,7 @@
 #include <linux/dvb/frontend.h>
 #include <sys/ioctl.h>
 #include <sys/stat.h>
+#include <sys/syscall.h>
 #include <sys/sysmacros.h>
 #include <unistd.h>
 
@@ -34,7 +36,6 @@ static const char kListingCommand[] = "cat /proc/bus/nim_sockets";
 static const char kFrontendPrefix[] = "/dev/dvb/adapter0/frontend";
 static const char kBlindscanPrefix[] = "/dev/blindscan";
 constexpr int kBlindscanMajor = 250;  // what the receiver's driver registers
-constexpr uint32_t kStepWindowKHz = 10000;
 
 // The simulation is one process with one thread: plain statics suffice.
 static receiver g_rx;
@@ -96,10 +97,10 @@ static void write_listing_file() {
   fclose(out);
 }
 
-// The demodulator preference given on the launcher's command line, if any.
-static bool preference_setting(demodulator_preference *out) {
-  const char *word = getenv("SIMRX_DEMOD");
-  return word != nullptr && word[0] != '\0' && parse_preference(word, out);
+// A launcher setting the model does not know: the run stops before the tool.
+[[noreturn]] static void setting_error(const char *what, const char *word, const char *expected) {
+  fprintf(stderr, "simrx: %s '%s' not understood (%s)\n", what, word, expected);
+  _exit(2);
 }
 
 // The LNB state given on the launcher's command line, if any.
@@ -147,15 +148,17 @@ __attribute__((constructor)) static void simrx_start() {
     _exit(2);
   }
   const char *demod = getenv("SIMRX_DEMOD");
-  if (demod != nullptr && demod[0] != '\0' && !preference_setting(&g_rx.preference)) {
-    fprintf(stderr, "simrx: demodulator preference '%s' not understood (nearest or wider)\n", demod);
-    _exit(2);
-  }
+  if (demod != nullptr && demod[0] != '\0' && !parse_preference(demod, &g_rx.preference))
+    setting_error("demodulator preference", demod, "nearest, wider, widest or random");
   const char *reach = getenv("SIMRX_REACH");
-  if (reach != nullptr && reach[0] != '\0' && !parse_reach(reach, &g_rx.wide_reach)) {
-    fprintf(stderr, "simrx: reach '%s' not understood (quarter or half)\n", reach);
-    _exit(2);
-  }
+  if (reach != nullptr && reach[0] != '\0' && !parse_reach(reach, &g_rx.reach))
+    setting_error("reach", reach, "none, quarter or half");
+  const char *window = getenv("SIMRX_WINDOW");
+  if (window != nullptr && window[0] != '\0' && !parse_window(window, &g_rx.window_khz))
+    setting_error("window", window, "4 to 40 MHz");
+  const char *measure = getenv("SIMRX_ERROR");
+  if (measure != nullptr && measure[0] != '\0' && !parse_error(measure, &g_rx.coarse))
+    setting_error("measurement error", measure, "model or coarse");
   snprintf(g_dir, sizeof g_dir, "%s", dir);
   write_listing_file();
   write_carriers_file(dir);
@@ -334,7 +337,8 @@ static int search() {
   uint32_t mhz = g_params[0] / 1000000u;
   int ret = 0;
   if (scripted_fault(g_rx, 2, mhz, &ret)) return fail_request(2, ret);
-  g_locked = find_signal(tuner_view(g_rx), g_params[0] / 1000u, kStepWindowKHz, g_params[1], g_params[2]);
+  g_locked = find_signal(tuner_view(g_rx), g_params[0] / 1000u, g_rx.window_khz, g_params[1], g_params[2],
+                         g_cost_count[COST_LOCKED] + g_cost_count[COST_EMPTY]);
   g_cost_count[g_locked != nullptr ? COST_LOCKED : COST_EMPTY]++;
   if (g_locked == nullptr) return fail_request(2, -1);  // nothing to lock on
   log_line("ioctl BS_SEARCH -> 0");
@@ -462,7 +466,10 @@ SIM_EXPORT unsigned int sleep(unsigned int seconds) {
 // stands in for the waits and requests that take no real time here. With
 // "wait real" the waits are real and the clock is left alone.
 SIM_EXPORT int clock_gettime(clockid_t id, struct timespec *t) {
-  int ret = real<int (*)(clockid_t, timespec *)>("clock_gettime")(id, t);
+  // The system call itself, not the next definition: a sanitizer's runtime
+  // asks for the time before anything is set up, when looking one up would
+  // allocate under it.
+  int ret = static_cast<int>(syscall(SYS_clock_gettime, id, t));
   if (!g_ready || g_rx.real_wait || id != CLOCK_MONOTONIC || ret != 0) return ret;
   uint64_t ms = modelled_ms();
   t->tv_sec += static_cast<time_t>(ms / 1000u);

@@ -1,6 +1,7 @@
 """Installs a build into a staging root (DESTDIR) and checks the layout: a
-full install gives exactly the expected paths, and the ones given with
---on-request come only from an install of the "standby" component.
+full install gives exactly the expected paths, every link among them leads
+to a file installed beside it, and the ones given with --on-request come
+only from an install of the "standby" component.
 Usage: install_test.py CMAKE BUILD_DIR [--on-request=PATH]... EXPECTED_PATH..."""
 import os
 import subprocess
@@ -9,7 +10,8 @@ import tempfile
 
 
 def install(cmake, build, *options):
-    """The files a DESTDIR install puts down, and those of them under bin/ that are not executable."""
+    """The files a DESTDIR install puts down, and the bad ones among them: under
+    bin/ and not executable, or a link that leads to no installed file."""
     with tempfile.TemporaryDirectory() as stage:
         env = dict(os.environ, DESTDIR=stage)
         subprocess.run([cmake, "--install", build, "--prefix", "/usr", "--strip", *options], env=env, check=True,
@@ -17,17 +19,23 @@ def install(cmake, build, *options):
         found = set()
         for folder, _, files in os.walk(stage):
             found.update(os.path.relpath(os.path.join(folder, name), stage) for name in files)
-        not_executable = {p for p in found if p.startswith("usr/bin/") and not os.access(os.path.join(stage, p), os.X_OK)}
-    return found, not_executable
+        bad = {p for p in found if p.startswith("usr/bin/") and not os.access(os.path.join(stage, p), os.X_OK)}
+        bad |= {p for p in found if os.path.islink(os.path.join(stage, p)) and not leads_to_a_file(stage, p)}
+    return found, bad
 
 
-def check(what, found, expected, not_executable):
+def leads_to_a_file(stage, path):
+    target = os.path.realpath(os.path.join(stage, path))
+    return target.startswith(os.path.realpath(stage) + os.sep) and os.path.isfile(target)
+
+
+def check(what, found, expected, bad):
     print(f"{what}:", *sorted(found), sep="\n  ")
     if found != expected:
         print("missing:", sorted(expected - found), "unexpected:", sorted(found - expected))
-    if not_executable:
-        print("not executable:", sorted(not_executable))
-    return found == expected and not not_executable
+    if bad:
+        print("not executable, or a link to no installed file:", sorted(bad))
+    return found == expected and not bad
 
 
 def main(cmake, build, args):

@@ -2,8 +2,9 @@
 them: dpkg-deb reads each; its members are debian-binary, control.tar.gz
 and data.tar.gz in that order, gzip-compressed; the control fields are
 complete and valid; every ELF file is of the package's processor; what a
-file needs is declared (libc, the module's Python); nothing lands outside
-the paths a receiver image uses; and the feed's index describes each file.
+file needs is declared (libc, the module's Python); the one module serves
+every receiver's Python; nothing lands outside the paths a receiver image
+uses; and the feed's index describes each file.
 
   packages_test.py --build CPACK_CONFIG PROCESSOR VERSION
       makes the packages twice, checks that the bytes are the same, then
@@ -26,9 +27,13 @@ MODE, WHERE, PROCESSOR, VERSION = sys.argv[1:5] if len(sys.argv) >= 5 else (None
 # ELF machine, class (1: 32-bit, 2: 64-bit) and data (1: little-endian) per processor.
 ELF = {"mips": (8, 1, 1), "arm": (40, 1, 1), "aarch64": (183, 2, 1)}
 FIELDS = ["Package", "Version", "Architecture", "Maintainer", "Description", "Section", "Priority", "Source"]
-# Where a receiver image keeps programs, manual pages and Python modules.
-PLACES = [r"usr/bin/[^/]+", r"usr/share/man/man[1-8]/[^/]+", r"usr/lib/python3\.\d+/site-packages/[^/]+"]
-FOLDERS = r"usr(/bin|/share(/man(/man[1-8])?)?|/lib(/python3\.\d+(/site-packages)?)?)?"
+# Where a receiver image keeps programs, manual pages and Python modules,
+# and the module's own folder, which each Python's site-packages links to.
+PLACES = [r"usr/bin/[^/]+", r"usr/share/man/man[1-8]/[^/]+", r"usr/lib/python3\.\d+/site-packages/[^/]+",
+          r"usr/lib/zarvocrc/[^/]+"]
+FOLDERS = r"usr(/bin|/share(/man(/man[1-8])?)?|/lib(/python3\.\d+(/site-packages)?|/zarvocrc)?)?"
+# The Pythons receivers run.
+RECEIVER_PYTHONS = ["3.9", "3.10", "3.11", "3.12", "3.13"]
 EPOCH = "1765152000"
 
 
@@ -151,12 +156,22 @@ class Packages(unittest.TestCase):
                 self.assertEqual(found, machine, f"{name} in {os.path.basename(path)}")
             if elves:
                 self.assertRegex(fields.get("Depends", ""), r"\blibc6 \(>= 2\.\d+\)")
-            for name, _ in elves:
-                abi = re.search(r"\.cpython-3(\d+)-", name)
-                if abi:  # the module needs exactly the Python it was built for
-                    self.assertIn(f"(>= 3.{abi.group(1)})", fields["Depends"])
-                    self.assertIn(f"(<< 3.{int(abi.group(1)) + 1})", fields["Depends"])
-                    self.assertIn(f"/python3.{abi.group(1)}/", name)
+
+    def test_one_module_for_every_receivers_python(self):
+        for path, _, _, fields, data in self.each():
+            if fields["Package"] != "python3-zarvocrc":
+                continue
+            modules = {m.name.lstrip("./") for m, _ in data if m.isfile() and m.name.endswith(".so")}
+            with self.subTest(package=os.path.basename(path)):
+                self.assertEqual(modules, {"usr/lib/zarvocrc/zarvocrc.abi3.so"})
+                self.assertNotIn("<<", fields["Depends"])
+                oldest = re.search(r"\(>= 3\.(\d+)\)", fields["Depends"])
+                self.assertTrue(oldest and int(oldest.group(1)) <= 9, fields["Depends"])
+                links = {m.name.lstrip("./"): m.linkname for m, _ in data if m.issym()}
+                for version in RECEIVER_PYTHONS:
+                    link = f"usr/lib/python{version}/site-packages/zarvocrc.abi3.so"
+                    self.assertIn(link, links)
+                    self.assertIn(os.path.normpath(os.path.join(os.path.dirname(link), links[link])), modules)
 
     def test_nothing_lands_outside_a_receiver_images_paths(self):
         for path, _, _, _, data in self.each():

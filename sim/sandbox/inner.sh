@@ -30,7 +30,7 @@ mkdir -p "$root/sys-power" "$root/proc" "$root/init.d" "$root/bin"
 if [ "$SANDBOX_NO_STB" = 0 ]; then
   mkdir -p "$root/proc/stb/avs/0"
   : > "$root/proc/stb/avs/0/input"
-  : > "$root/proc/stb/dbg"
+  [ "$SANDBOX_NO_DBG" = 1 ] || : > "$root/proc/stb/dbg"
 fi
 for part in "$root/sys-power" "$root/proc" "$root/init.d"; do echo standin > "$part/.standin"; done
 if [ "$SANDBOX_FAIL" = 0 ]; then

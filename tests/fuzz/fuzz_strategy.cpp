@@ -57,7 +57,7 @@ void check_carrier(void *context, const blindscan_result &r, int32_t, uint8_t) {
   uint64_t sr = r.symbol_rate;
   if (sr * 100 < uint64_t{d.last_sr_min} * 99 || sr * 100 > uint64_t{d.last_sr_max} * 101) __builtin_trap();
   uint32_t centre = r.frequency / 1000;
-  if (centre + 40000 < d.last_window_khz || centre > d.last_window_khz + kWindowKHz + 40000) __builtin_trap();
+  if (centre + 40000 < d.last_window_khz || centre > d.last_window_khz + kMaxWindowKHz + 40000) __builtin_trap();
   l.count++;
 }
 

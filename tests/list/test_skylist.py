@@ -430,6 +430,15 @@ class Comparison(unittest.TestCase):
                 self.assertTrue(done.stderr.endswith(f"skylist: {empty}: no transponders read\n"), done.stderr)
                 self.assertEqual(len(done.stdout.splitlines()), 4)
 
+    def test_neighbour_lists_alone_give_statuses_naming_each_list(self):
+        other = os.path.join(os.path.dirname(self.own), "Sat-23.5E")
+        with open(other, "w") as f:
+            f.write(dvbv5_block(11100000, "HORIZONTAL", 22000000))
+        done = skylist("-n", self.neighbour, "-n", other, "-f", "jsonl", self.scan)
+        got = [(e["frequency"], e["status"], e.get("source")) for e in map(json.loads, done.stdout.splitlines())]
+        self.assertEqual(got, [(11000400, "new", None), (11100000, "neighbour", "Sat-23.5E"),
+                               (11200000, "neighbour", "Sat-16.0E"), (11300000, "new", None)])
+
     def test_only_selects_what_is_written_and_the_channel_file_says_why(self):
         done = self.compare("-o", "changed,missing,neighbour")
         self.assertEqual([e["name"] for e in dvbv5_entries(done.stdout)], ["11100 H 22000", "11200 H 5000", "11400 V 27500"])

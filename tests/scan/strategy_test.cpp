@@ -16,6 +16,7 @@ namespace {
 struct carrier {
   uint32_t if_khz;
   uint32_t symbol_rate;
+  uint32_t rolloff = 0;  // as the driver numbers it: 0.35, 0.20, 0.25
 };
 
 enum class prefers { nearest, wider };
@@ -26,6 +27,8 @@ struct fake_demodulator {
   std::vector<carrier> sky;
   prefers preference = prefers::nearest;
   uint32_t reach_divisor = 4;
+  uint32_t window = kWindowKHz;  // what a search looks at
+  int32_t error_khz = 0;         // each measurement this far off, up and down in turn
   // Nonsense on demand: answer this instead of searching.
   bool (*answer)(fake_demodulator &, uint32_t window_khz, blindscan_result *) = nullptr;
   bool refuse_windows = false;
@@ -42,16 +45,17 @@ struct fake_demodulator {
     for (const carrier &c : d.sky) {
       int64_t reach = int64_t{c.symbol_rate} * 135 / 100 / 1000 / d.reach_divisor;
       if (c.symbol_rate < sr_min || c.symbol_rate > sr_max) continue;
-      if (c.if_khz + reach < low || c.if_khz >= low + kWindowKHz + reach) continue;
+      if (c.if_khz + reach < low || c.if_khz >= low + d.window + reach) continue;
       if (best == nullptr || better(d, c, *best, low)) best = &c;
     }
     if (best == nullptr) return SEARCH_EMPTY;
-    *out = {best->if_khz * 1000, best->symbol_rate, 6, 9, 2, 3, 2, 0};
+    int32_t off = d.windows.size() % 2 == 0 ? d.error_khz : -d.error_khz;
+    *out = {static_cast<uint32_t>(int64_t{best->if_khz} + off) * 1000, best->symbol_rate, 6, 9, 2, 3, 2, best->rolloff};
     return SEARCH_LOCKED;
   }
 
   static bool better(const fake_demodulator &d, const carrier &a, const carrier &b, uint32_t low) {
-    auto off = [low](const carrier &c) { return std::llabs(int64_t{2} * c.if_khz - (2 * int64_t{low} + kWindowKHz)); };
+    auto off = [&](const carrier &c) { return std::llabs(int64_t{2} * c.if_khz - (2 * int64_t{low} + d.window)); };
     if (d.preference == prefers::wider && a.symbol_rate != b.symbol_rate) return a.symbol_rate > b.symbol_rate;
     return off(a) < off(b);
   }
@@ -144,6 +148,30 @@ TEST(Strategy, ListsEveryCarrierOnceWithEitherPreferenceAndReach) {
   }
 }
 
+TEST(Strategy, NarrowCarriersInTheGapsAreFoundWithinATightBudget) {
+  const struct {
+    const char *name;
+    prefers preference;
+    uint32_t budget;
+    std::vector<carrier> sky;
+  } cases[] = {
+      {"one search to spare goes to the widest gap", prefers::nearest, 101,
+       {{982313, 26000000}, {1004382, 3500000}, {1007782, 3000000}, {1010969, 2500000}, {1015106, 2000000}}},
+      {"a gap's rate cap keeps the wide neighbour out", prefers::wider, 101,
+       {{962082, 3500000, 1}, {965444, 2500000, 2}, {968231, 2500000, 1}, {989386, 23000000}}},
+      {"roll-offs of 0.20 and 0.25 told apart", prefers::wider, 120,
+       {{961965, 3000000, 1}, {964990, 2500000}, {983180, 28000000, 1}}},
+  };
+  for (const auto &c : cases) {
+    SCOPED_TRACE(c.name);
+    fake_demodulator d;
+    d.sky = c.sky;
+    d.preference = c.preference;
+    outcome o = scan(d, 950000, 1950000, c.budget);
+    EXPECT_EQ(sorted(o.listed), centres(c.sky));
+  }
+}
+
 TEST(Strategy, CostsFewerSearchesThanThePlainSweepWhereCarriersAreWide) {
   fake_demodulator d;
   for (uint32_t khz = 980000; khz < 1940000; khz += 40000) d.sky.push_back({khz, 27500000});
@@ -172,6 +200,17 @@ bool outside_the_window(fake_demodulator &, uint32_t window_khz, blindscan_resul
   return true;
 }
 
+bool below_the_window(fake_demodulator &, uint32_t window_khz, blindscan_result *r) {
+  *r = {(window_khz - 60000) * 1000, 5000000, 5, 0, 0, 5, 1, 0};
+  return true;
+}
+
+// A real carrier, measured 0.5 % under the least rate asked.
+bool just_under_the_least_rate(fake_demodulator &, uint32_t, blindscan_result *r) {
+  *r = {1500000000, 1990000, 5, 0, 0, 5, 1, 0};
+  return true;
+}
+
 bool rate_outside_the_limits(fake_demodulator &, uint32_t window_khz, blindscan_result *r) {
   *r = {(window_khz + 5000) * 1000, 90000000, 5, 0, 0, 5, 1, 0};
   return true;
@@ -182,14 +221,16 @@ bool zero_everything(fake_demodulator &, uint32_t, blindscan_result *r) {
   return true;
 }
 
-TEST(Strategy, NonsenseFromTheDriverListsNoPhantomAndEnds) {
+TEST(Strategy, ADriverAnswerIsBelievedOnlyWhenPlausible) {
   const struct {
     const char *name;
     bool (*answer)(fake_demodulator &, uint32_t, blindscan_result *);
     size_t listed;
   } cases[] = {
       {"the same carrier at every step", same_carrier_everywhere, 1},
-      {"a frequency outside the window", outside_the_window, 0},
+      {"a frequency above the window", outside_the_window, 0},
+      {"a frequency below the window", below_the_window, 0},
+      {"a rate 0.5 % under the least asked", just_under_the_least_rate, 1},
       {"a symbol rate outside the limits", rate_outside_the_limits, 0},
       {"all zero", zero_everything, 0},
   };
@@ -212,6 +253,51 @@ TEST(Strategy, CountsWindowsTheDriverRefused) {
   EXPECT_TRUE(o.listed.empty());
 }
 
+// The scan assumes no one demodulator: a window wider than 10 MHz shows in
+// where locks fall and is stepped by, and a driver that measures a carrier
+// well over a megahertz off each time still has it listed once.
+TEST(Strategy, LearnsTheWindowAndHowFarOffTheDriverMeasures) {
+  const struct {
+    const char *name;
+    uint32_t window;
+    int32_t error_khz;
+  } cases[] = {
+      {"10 MHz, exact", kWindowKHz, 0},
+      {"16 MHz, exact", 16000, 0},
+      {"10 MHz, 1.4 MHz off", kWindowKHz, 1400},
+  };
+  for (const auto &c : cases) {
+    SCOPED_TRACE(c.name);
+    fake_demodulator d;
+    d.window = c.window;
+    d.error_khz = c.error_khz;
+    // A wide carrier first, then narrow ones of one rate 26 MHz apart.
+    d.sky = {{980000, 27500000}};
+    for (uint32_t f = 1104000; f < 1940000; f += 26000) d.sky.push_back({f, 2200000});
+    outcome o = scan(d);
+    EXPECT_EQ(o.listed.size(), d.sky.size());
+    // Never believed wider than it is; wider than 10 MHz once a lock shows it.
+    EXPECT_LE(window_of(o.tally), c.window);
+    EXPECT_GE(window_of(o.tally), c.window > kWindowKHz ? kWindowKHz + 500 : kWindowKHz);
+    if (c.error_khz != 0) {
+      EXPECT_GE(o.tally.habits.spread_khz, 2000u);
+    }
+  }
+  // A wide carrier locked from a window above its centre shows a reach of
+  // half a band: past an empty window the next starts further on, and the
+  // narrowest carriers are still in reach of one.
+  fake_demodulator d;
+  d.reach_divisor = 2;
+  d.sky = {{980000, 27500000}, {1500000, 2000000}, {1751200, 2000000}};
+  outcome o = scan(d);
+  EXPECT_EQ(sorted(o.listed), centres(d.sky));
+  EXPECT_GE(o.tally.habits.reach_permille, 250u);
+  // The 48 steps of 10 MHz across the empty 1010-1490 MHz.
+  auto empty_stretch = std::count_if(d.windows.begin(), d.windows.end(),
+                                     [](uint32_t w) { return w >= 1010000 && w < 1490000; });
+  EXPECT_LT(empty_stretch, 42);
+}
+
 TEST(Sweeps, UniversalLnbScansTheBandOverlapOnce) {
   scan_request r = {10700000, 12750000, 2000000, 45000000, {true, true}, {true, true}, kUniversalLnb};
   planned_sweep p[4];
@@ -232,6 +318,33 @@ TEST(Sweeps, UniversalLnbScansTheBandOverlapOnce) {
   r.low_khz = 11000000;
   ASSERT_EQ(plan_sweeps(r, p), 1);
   EXPECT_EQ(p[0].setup.if_low_khz, 1250000u);
+}
+
+TEST(Sweeps, TheRangeAskedSetsEachBandsIfRangeWithinWhatTheLnbDelivers) {
+  struct sweep {
+    bool high_band;
+    uint32_t if_low, if_high;
+    bool operator==(const sweep &) const = default;
+  };
+  const struct {
+    const char *name;
+    uint32_t low_khz, high_khz;
+    std::vector<sweep> sweeps;
+  } cases[] = {
+      {"above the band switch: the high band from the range's start", 12000000, 12750000, {{true, 1400000, 2150000}}},
+      {"past 12750 MHz: the IF stops at 2150 MHz", 10700000, 13000000,
+       {{false, 950000, 1950000}, {true, 1100000, 2150000}}},
+      {"below 10700 MHz: the IF starts at 950 MHz", 10500000, 11000000, {{false, 950000, 1250000}}},
+  };
+  for (const auto &c : cases) {
+    SCOPED_TRACE(c.name);
+    scan_request r = {c.low_khz, c.high_khz, 2000000, 45000000, {true, false}, {true, true}, kUniversalLnb};
+    planned_sweep p[4];
+    std::vector<sweep> got;
+    for (int i = 0, n = plan_sweeps(r, p); i < n; ++i)
+      got.push_back({p[i].high_band, p[i].setup.if_low_khz, p[i].setup.if_high_khz});
+    EXPECT_EQ(got, c.sweeps);
+  }
 }
 
 TEST(Sweeps, SingleOscillatorLnbHasOneBandAndMirrorsTheCBand) {

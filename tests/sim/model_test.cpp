@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <cstdio>
 #include <cstdlib>
+#include <set>
 #include <string>
 #include <unistd.h>
 #include <vector>
@@ -180,20 +181,78 @@ TEST(Model, ThePreferencePicksTheWiderCarrierAndACapKeepsItOut) {
       {"demodulator wider\n", 1190000, 45000000, 10951000},
       {"demodulator wider\nreach half\n", 1190000, 45000000, 10967000},
   };
-  for (const auto &c : cases) {
-    SCOPED_TRACE(std::string(c.lines) + std::to_string(c.window_khz));
-    ASSERT_TRUE(load(c.lines + sky, rx).ok);
-    ASSERT_EQ(rx.tp_count, 4);
-    const transponder *tp = find_signal(rx, c.window_khz, kWindowKHz, 2000000, c.cap);
-    ASSERT_NE(tp, nullptr);
-    EXPECT_EQ(tp->downlink_khz, c.found_khz);
+  // Whichever is described first.
+  const size_t second = sky.find('\n') + 1, third = sky.find('\n', second) + 1;
+  const std::string wide_first = sky.substr(second, third - second) + sky.substr(0, second) + sky.substr(third);
+  for (const std::string &order : {sky, wide_first}) {
+    for (const auto &c : cases) {
+      SCOPED_TRACE(std::string(c.lines) + std::to_string(c.window_khz) + (order == sky ? "" : ", wide first"));
+      ASSERT_TRUE(load(c.lines + order, rx).ok);
+      ASSERT_EQ(rx.tp_count, 4);
+      const transponder *tp = find_signal(rx, c.window_khz, kWindowKHz, 2000000, c.cap);
+      ASSERT_NE(tp, nullptr);
+      EXPECT_EQ(tp->downlink_khz, c.found_khz);
+    }
   }
+}
+
+TEST(Model, EachAssumptionOfTheGridLocksWhatItSays) {
+  receiver &rx = fresh();
+  // IF 1203: 2 Msym/s; 1208: 4 Msym/s; 1222: 20 Msym/s, in reach of the
+  // window from 1200 only with the half reach (its centre 6.75 MHz past the
+  // window's end is a quarter of its band, 13.5 MHz half).
+  const std::string sky = "tp 10953000 H 2000000 DVB-S QPSK 3/4 0.35 off off\n"
+                          "tp 10958000 H 4000000 DVB-S QPSK 3/4 0.35 off off\n"
+                          "tp 10972000 H 20000000 DVB-S QPSK 3/4 0.35 off off\n";
+  const struct {
+    const char *lines;
+    uint32_t window_khz, found_khz;
+  } cases[] = {
+      {"demodulator nearest\n", 1200000, 10953000},
+      {"demodulator wider\n", 1200000, 10958000},               // the wider of the nearest two
+      {"demodulator widest\n", 1200000, 10958000},              // the wide one is out of reach
+      {"demodulator widest\nreach half\n", 1200000, 10972000},  // and in reach
+      {"demodulator wider\nreach half\n", 1200000, 10958000},   // but not among the nearest two
+      {"window 16\n", 1200000, 10958000},                       // the centre moves to 1208
+      {"reach quarter\n", 1210000, 10972000},
+      {"reach none\n", 1210000, 0},
+  };
+  for (const auto &c : cases) {
+    SCOPED_TRACE(c.lines);
+    ASSERT_TRUE(load(c.lines + sky, rx).ok);
+    const transponder *tp = find_signal(rx, c.window_khz, rx.window_khz, 2000000, 45000000);
+    EXPECT_EQ(tp != nullptr ? tp->downlink_khz : 0, c.found_khz);
+  }
+  // An unlucky demodulator locks any carrier in reach, drawn per search.
+  for (auto [lines, in_reach] : {std::pair{"demodulator random\n", 2u}, {"demodulator random\nreach half\n", 3u}}) {
+    ASSERT_TRUE(load(lines + sky, rx).ok);
+    std::set<uint32_t> locked;
+    for (uint32_t draw = 0; draw < 64; ++draw) locked.insert(find_signal(rx, 1200000, rx.window_khz, 0, 45000000, draw)->downlink_khz);
+    EXPECT_EQ(locked.size(), in_reach) << lines;
+    EXPECT_EQ(find_signal(rx, 1200000, rx.window_khz, 0, 45000000, 7), find_signal(rx, 1200000, rx.window_khz, 0, 45000000, 7));
+  }
+}
+
+TEST(Model, ACoarseDriverMeasuresWithin1500KHzAnd1Percent) {
+  receiver &rx = fresh();
+  ASSERT_TRUE(load("error coarse\ntp 10955000 H 2000000 DVB-S QPSK 3/4 0.35 off off\n", rx).ok);
+  int64_t widest_miss = 0;
+  for (uint32_t step = 1190000; step < 1210000; step += 100) {
+    uint32_t w[8];
+    result_words(rx, rx.tps[0], step, w);
+    int64_t miss = std::abs(static_cast<int64_t>(w[0]) - 1205000000);
+    EXPECT_LE(miss, 1500000);
+    EXPECT_LE(std::abs(static_cast<int64_t>(w[1]) - 2000000), 20000);
+    widest_miss = std::max(widest_miss, miss);
+  }
+  EXPECT_GT(widest_miss, 1000000);  // far more than the model's fiftieth of the rate
 }
 
 TEST(Model, EachDiseqcPortHasItsOwnCarriers) {
   receiver &rx = fresh();
   ASSERT_TRUE(load("tp 10955000 H 27500000 DVB-S QPSK 3/4 0.35 off off\nport B\n"
-                   "tp 10955000 H 22000000 DVB-S2 8PSK 2/3 0.35 on auto\n",
+                   "tp 10955000 H 22000000 DVB-S2 8PSK 2/3 0.35 on auto\nport D\n"
+                   "tp 10955000 H 30000000 DVB-S2 8PSK 2/3 0.35 on auto\n",
                    rx)
                   .ok);
   EXPECT_EQ(find_signal(rx, 1200000, kWindowKHz, 2000000, 45000000)->words[1], 27500000u);
@@ -201,6 +260,8 @@ TEST(Model, EachDiseqcPortHasItsOwnCarriers) {
   EXPECT_EQ(find_signal(rx, 1200000, kWindowKHz, 2000000, 45000000)->words[1], 22000000u);
   rx.port = 2;
   EXPECT_EQ(find_signal(rx, 1200000, kWindowKHz, 2000000, 45000000), nullptr);
+  rx.port = 3;
+  EXPECT_EQ(find_signal(rx, 1200000, kWindowKHz, 2000000, 45000000)->words[1], 30000000u);
   EXPECT_NE(carriers_of(rx).find("port=B"), std::string::npos);
   // Without port lines there is no switch: every port sees the same.
   ASSERT_TRUE(load("tp 10955000 H 27500000 DVB-S QPSK 3/4 0.35 off off\n", rx).ok);
@@ -341,7 +402,9 @@ TEST(Model, NeighboursCarriersShowOnlyInTheGapsOfTheSatellitesOwn) {
   const std::string entries =
       "[under]\n\tFREQUENCY = 11010000\n\tPOLARIZATION = HORIZONTAL\n\tSYMBOL_RATE = 10000000\n"
       "[gap]\n\tFREQUENCY = 11100000\n\tPOLARIZATION = HORIZONTAL\n\tSYMBOL_RATE = 20000000\n"
-      "[other polarisation]\n\tFREQUENCY = 11000000\n\tPOLARIZATION = VERTICAL\n\tSYMBOL_RATE = 27500000\n";
+      "[other polarisation]\n\tFREQUENCY = 11000000\n\tPOLARIZATION = VERTICAL\n\tSYMBOL_RATE = 27500000\n"
+      "[gap, again]\n\tFREQUENCY = 11100500\n\tPOLARIZATION = HORIZONTAL\n\tSYMBOL_RATE = 20000000\n"
+      "[at the band switch]\n\tFREQUENCY = 11700000\n\tPOLARIZATION = VERTICAL\n\tSYMBOL_RATE = 2000000\n";
   ASSERT_EQ(write(fd, entries.data(), entries.size()), static_cast<ssize_t>(entries.size()));
   close(fd);
   receiver &rx = fresh();
@@ -352,7 +415,9 @@ TEST(Model, NeighboursCarriersShowOnlyInTheGapsOfTheSatellitesOwn) {
             "carrier 11000000 H 27500000 37125000 low\n"
             "carrier 11100000 H 20000000 27000000 low neighbour=0\n"
             "carrier 11000000 V 27500000 37125000 low neighbour=0\n"
-            "under-own-carrier 11010000 H 10000000 under=11000000\n");
+            "carrier 11700000 V 2000000 2700000 high neighbour=0\n"
+            "under-own-carrier 11010000 H 10000000 under=11000000\n"
+            "same-carrier 11100500 H 20000000 kept=11100000\n");
 }
 
 TEST(Model, EachSeedMeasuresDifferently) {

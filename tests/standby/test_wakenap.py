@@ -96,14 +96,16 @@ class Sequence(unittest.TestCase):
 
 class NotAReceiver(unittest.TestCase):
     def test_without_the_driver_files_nothing_runs(self):
-        # A PC has no /proc/stb: whatever the arguments, not one command may
-        # start, and the refusal is one line and a failing status.
-        for args in ([], ["--help"]):
-            with self.subTest(args=args):
-                run = Sandboxed("--no-stb", args=args)
-                self.assertEqual(run.events, ["exit 1"])
-                self.assertEqual(run.stdout, "")
-                self.assertEqual(run.stderr, "wakenap: /proc/stb/avs/0/input not found: not a receiver, nothing done\n")
+        # A PC has no /proc/stb, and a driver with only part of it is no
+        # receiver either: whatever the arguments, not one command may start,
+        # and the refusal is one line and a failing status.
+        for option, missing in (("--no-stb", "/proc/stb/avs/0/input"), ("--no-dbg", "/proc/stb/dbg")):
+            for args in ([], ["--help"]):
+                with self.subTest(option=option, args=args):
+                    run = Sandboxed(option, args=args)
+                    self.assertEqual(run.events, ["exit 1"])
+                    self.assertEqual(run.stdout, "")
+                    self.assertEqual(run.stderr, f"wakenap: {missing} not found: not a receiver, nothing done\n")
 
 
 class FailClosed(unittest.TestCase):

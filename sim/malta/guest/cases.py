@@ -22,12 +22,15 @@ RECEIVER = "/receiver"
 SKYSWEEP = "/usr/bin/skysweep"
 SKYSCAN = "/usr/bin/skyscan"
 SITE_PACKAGES = "/usr/lib/python3.11/site-packages"
-# What each package must install.
+RECEIVER_PYTHONS = ["3.9", "3.10", "3.11", "3.12", "3.13"]
+# What each package must install (the module once, a link to it and its
+# stub in every receiver Python's site-packages).
 PACKAGE_FILES = {
     "skytools": ["/usr/bin/skysweep", "/usr/bin/skyscan", "/usr/bin/skylist", "/usr/share/man/man1/skysweep.1",
                  "/usr/share/man/man1/skyscan.1", "/usr/share/man/man1/skylist.1"],
     "wakenap": ["/usr/bin/wakenap", "/usr/share/man/man8/wakenap.8"],
-    "python3-zarvocrc": [f"{SITE_PACKAGES}/zarvocrc.cpython-311-mipsel-linux-gnu.so", f"{SITE_PACKAGES}/zarvocrc.pyi"],
+    "python3-zarvocrc": ["/usr/lib/zarvocrc/zarvocrc.abi3.so", "/usr/lib/zarvocrc/zarvocrc.pyi"]
+    + [f"/usr/lib/python{v}/site-packages/zarvocrc.{ext}" for v in RECEIVER_PYTHONS for ext in ("abi3.so", "pyi")],
 }
 SATELLITE_TUNER = "tuner 0 DVB-S2 DVB-S2 NIM (internal)\n"
 with open(f"{RECEIVER}/sat/default.sat") as f:
@@ -229,7 +232,8 @@ def install_packages():
 
 def start_guide_crc():
     """The module's suite, started beside skysweep's cases: those mostly
-    wait for the tool's 2-second pause, while this one computes."""
+    wait for the tool's 2-second pause, while this one computes. The image's
+    interpreter is Debian's, which does not search site-packages itself."""
     return subprocess.Popen(["/usr/bin/python3.11", "-B", "-m", "unittest", "test_zarvocrc"],
                             cwd=f"{RECEIVER}/tests/crcmodule", env={"PYTHONPATH": SITE_PACKAGES},
                             stdout=subprocess.DEVNULL, stderr=subprocess.PIPE, text=True)
