@@ -63,20 +63,15 @@ uint32_t centred_if_khz(const user_band &band, uint32_t word) {
 
 cable_message channel_command(const user_band &band, uint32_t word, uint8_t lane, bool high_band) {
   uint8_t horizontal = word != 0 && lane == 0, high = word != 0 && high_band;
-  uint8_t position = word != 0 ? band.position : 0;
-  cable_message m = {};
-  if (band.standard == CABLE_EN50494) {
-    m = {{0xE0, 0x10, static_cast<uint8_t>(band.has_pin ? 0x5C : 0x5A),
-          static_cast<uint8_t>(band.number << 5 | position << 4 | horizontal << 3 | high << 2 | word >> 8),
-          static_cast<uint8_t>(word & 0xFF), band.pin},
-         5};
-  } else {
-    m = {{static_cast<uint8_t>(band.has_pin ? 0x71 : 0x70), static_cast<uint8_t>(band.number << 3 | word >> 8),
-          static_cast<uint8_t>(word & 0xFF), static_cast<uint8_t>(position << 2 | horizontal << 1 | high), band.pin},
-         4};
-  }
-  m.length = static_cast<uint8_t>(m.length + (band.has_pin ? 1 : 0));
-  return m;
+  uint8_t position = word != 0 ? band.position : 0, pin = band.has_pin ? 1 : 0;
+  if (band.standard == CABLE_EN50494)
+    return {{0xE0, 0x10, static_cast<uint8_t>(band.has_pin ? 0x5C : 0x5A),
+             static_cast<uint8_t>(band.number << 5 | position << 4 | horizontal << 3 | high << 2 | word >> 8),
+             static_cast<uint8_t>(word & 0xFF), band.pin},
+            static_cast<uint8_t>(5 + pin)};
+  return {{static_cast<uint8_t>(band.has_pin ? 0x71 : 0x70), static_cast<uint8_t>(band.number << 3 | word >> 8),
+           static_cast<uint8_t>(word & 0xFF), static_cast<uint8_t>(position << 2 | horizontal << 1 | high), band.pin},
+          static_cast<uint8_t>(4 + pin)};
 }
 
 // The line must be at 18 V at least 4 ms before the message, and the LNB
@@ -103,6 +98,7 @@ lnb_step send_cable_message(int fd, const cable_message &m) {
 // A command centred within 3 MHz of a window's centre passes any carrier
 // centred in the window up to this rate.
 constexpr uint32_t kPassedAnywhere = (kPassbandKHz - 2 * (kWindowKHz / 2 + 3000)) * 1000u;
+constexpr uint32_t kPassbandHz = kPassbandKHz * 1000u;  // no symbol rate above passes
 // Wider ones are sure to fit at one of the words of a lattice: every second
 // word of EN 50494 (8 MHz apart), every seventh of EN 50607 (7 MHz), which
 // leaves the common 32.72 Msym/s none too wide. Every carrier centred
@@ -153,9 +149,10 @@ static bool command(cable_tuner &t, uint32_t word) {
 }
 
 // One search of the 10 MHz window centred on the IF centre_khz through
-// `word`; the result's frequency back at the IF.
-static search_outcome probe(cable_tuner &t, uint32_t word, uint32_t centre_khz, uint32_t sr_min, uint32_t sr_max,
-                            blindscan_result *result, bool again) {
+// `word`; the result's frequency back at the IF. *whole says whether its
+// symbol-rate band lay inside the passband.
+static search_outcome search_through(cable_tuner &t, uint32_t word, uint32_t centre_khz, uint32_t sr_min,
+                                     uint32_t sr_max, blindscan_result *result, bool *whole) {
   if (!command(t, word)) return SEARCH_REFUSED;
   int64_t offset = int64_t{centre_khz} - centred_if_khz(*t.band, word);  // kHz off the band's centre
   int64_t tuner = int64_t{t.band->khz} + (mirrored(*t.band) ? -offset : offset) - kWindowKHz / 2;
@@ -163,16 +160,28 @@ static search_outcome probe(cable_tuner &t, uint32_t word, uint32_t centre_khz, 
   search_outcome outcome =
       t.inner.search(t.inner.context, static_cast<uint32_t>(tuner * 1000), sr_min, sr_max, result);
   if (outcome != SEARCH_LOCKED) return outcome;
-  int64_t off_hz = int64_t{result->frequency} - int64_t{t.band->khz} * 1000;
-  int64_t if_hz = int64_t{centred_if_khz(*t.band, word)} * 1000 + (mirrored(*t.band) ? -off_hz : off_hz);
+  uint32_t found_hz = result->frequency, rate = result->symbol_rate;
+  int64_t off_hz = static_cast<int64_t>(found_hz) - static_cast<int64_t>(t.band->khz) * 1000;
+  int64_t if_hz = static_cast<int64_t>(centred_if_khz(*t.band, word)) * 1000 + (mirrored(*t.band) ? -off_hz : off_hz);
   // A measured centre may be off by a fiftieth of the rate: no fragment.
-  int64_t reach_hz = (off_hz < 0 ? -off_hz : off_hz) + result->symbol_rate / 2 - result->symbol_rate / 50;
+  int64_t reach_hz = (off_hz < 0 ? -off_hz : off_hz) + rate / 2 - rate / 50;
   if (if_hz <= 0 || if_hz > UINT32_MAX) return SEARCH_EMPTY;
   result->frequency = static_cast<uint32_t>(if_hz);
-  if (reach_hz <= int64_t{kPassbandKHz} * 500) return SEARCH_LOCKED;
-  // Cut off at the passband's edge: only centred can it be measured.
-  auto centre = static_cast<uint32_t>(if_hz / 1000);
-  if (again) return probe(t, tuning_word(*t.band, centre), centre, sr_min, sr_max, result, false);
+  *whole = reach_hz <= static_cast<int64_t>(kPassbandKHz) * 500;
+  return SEARCH_LOCKED;
+}
+
+// A search through `word`; a carrier cut off at the passband's edge is
+// searched once more with the command centred on it, as only then can it
+// be measured, and dropped as a fragment if it still does not fit.
+static search_outcome probe(cable_tuner &t, uint32_t word, uint32_t centre_khz, uint32_t sr_min, uint32_t sr_max,
+                            blindscan_result *result) {
+  bool whole = false;
+  search_outcome outcome = search_through(t, word, centre_khz, sr_min, sr_max, result, &whole);
+  if (outcome != SEARCH_LOCKED || whole) return outcome;
+  uint32_t centre = result->frequency / 1000u;
+  outcome = search_through(t, tuning_word(*t.band, centre), centre, sr_min, sr_max, result, &whole);
+  if (outcome != SEARCH_LOCKED || whole) return outcome;
   t.fragments++;
   return SEARCH_EMPTY;
 }
@@ -185,12 +194,12 @@ static search_outcome probe(cable_tuner &t, uint32_t word, uint32_t centre_khz, 
 static search_outcome search(void *context, uint32_t window_hz, uint32_t sr_min, uint32_t sr_max,
                              blindscan_result *result) {
   auto &t = *static_cast<cable_tuner *>(context);
-  uint32_t window = window_hz / 1000, cap = sr_max < kPassbandKHz * 1000 ? sr_max : kPassbandKHz * 1000;
+  uint32_t window = window_hz / 1000, cap = sr_max < kPassbandHz ? sr_max : kPassbandHz;
   if (sr_min > cap) return SEARCH_EMPTY;
   if (window < t.last_window || t.covered_to < window) t.covered_to = window;
   t.last_window = window;
   uint32_t own = window_word(*t.band, window), fragments = t.fragments;
-  search_outcome outcome = probe(t, own, window + kWindowKHz / 2, sr_min, cap, result, true);
+  search_outcome outcome = probe(t, own, window + kWindowKHz / 2, sr_min, cap, result);
   if (cap <= kPassedAnywhere) return outcome;
   uint32_t radius = kLattice[t.band->standard].radius_khz;
   // A fragment seen is what is there: searched again, it would only be seen again.
@@ -198,7 +207,7 @@ static search_outcome search(void *context, uint32_t window_hz, uint32_t sr_min,
        outcome == SEARCH_EMPTY && t.fragments == fragments && centred_if_khz(*t.band, word) < window + kWindowKHz + radius;
        word = lattice_from(*t.band, word + 1)) {
     uint32_t centre = centred_if_khz(*t.band, word);
-    if (word != own) outcome = probe(t, word, centre, sr_min, cap, result, true);
+    if (word != own) outcome = probe(t, word, centre, sr_min, cap, result);
     t.covered_to = centre + radius;
   }
   if (outcome == SEARCH_LOCKED) t.covered_to = result->frequency / 1000 + result->symbol_rate / 2000 + kPassedAnywhere / 2000;

@@ -72,7 +72,7 @@ static void print_answers() {
     if (tp == nullptr) continue;
     uint32_t words[8];
     result_words(seen, *tp, hz / 1000u, words);
-    printf("answer %c %u %u %u %u %u", g_rx.polarisation, g_rx.high_band ? 1 : 0, commands, hz, sr_min, sr_max);
+    printf("answer %c %u %u %u %u %u", g_rx.polarisation, g_rx.high_band ? 1u : 0u, commands, hz, sr_min, sr_max);
     print_words(words);
   }
 }
