@@ -20,13 +20,16 @@
 //    through whole; one wider is not sought, and a result reaching past the
 //    passband is a fragment: searched once more with the command centred on
 //    it, and dropped if it still does not fit.
-//  - Each search gets a command centred on its window, which passes any
-//    carrier centred in the window up to kPassbandKHz less the window and
-//    the rounding (26 Msym/s for EN 50494, 29 for EN 50607). Wider ones are
-//    found by one more search, centred on the boundary between two windows
-//    that found nothing: every centre is then within a quarter window (and
-//    the rounding) of a command's, which passes 31 Msym/s (EN 50494) or 34
-//    (EN 50607). Repeated searches of one window share its command.
+//  - Each search gets a command centred within 3 MHz of its window's
+//    centre, which passes any carrier centred in the window up to 24
+//    Msym/s; repeated searches of one window share it. Where nothing is
+//    found and wider carriers are sought, the same window is searched
+//    through the words of a lattice (two EN 50494 words of three, every
+//    seventh EN 50607 one) in turn, so that every carrier up to 32 Msym/s
+//    (33 for EN 50607) is centred by one command closely enough to pass,
+//    and seen if a demodulator sees a quarter of its band past the window.
+//    Wider ones up to the passband fit only near some words and may be
+//    missed.
 #include "single_cable.h"
 
 #include <cstring>
@@ -99,19 +102,20 @@ lnb_step send_cable_message(int fd, const cable_message &m) {
 // centred in the window up to this rate.
 constexpr uint32_t kPassedAnywhere = (kPassbandKHz - 2 * (kWindowKHz / 2 + 3000)) * 1000u;
 constexpr uint32_t kPassbandHz = kPassbandKHz * 1000u;  // no symbol rate above passes
-// Wider ones are sure to fit at one of the words of a lattice: every second
-// word of EN 50494 (8 MHz apart), every seventh of EN 50607 (7 MHz), which
-// leaves the common 32.72 Msym/s none too wide. Every carrier centred
-// within the lattice's radius of one of them comes through: those up to
-// kPassbandKHz less twice the radius, 32 and 33 Msym/s. A finer lattice
-// would pass more of the widest, but costs a search per step where
+// Wider ones are sure to fit at one of the words of a lattice: two words of
+// three of EN 50494 (4 and 8 MHz apart in turn), every seventh of EN 50607
+// (7 MHz, which leaves the common 32.72 Msym/s none too wide). Every
+// carrier centred within the lattice's radius of one of them comes
+// through: those up to kPassbandKHz less twice the radius, 32 and 33
+// Msym/s, and more of the wider ones where the steps are shorter. A finer
+// lattice would pass more of the widest, but costs a search per step where
 // nothing is found.
 struct lattice {
   uint32_t period;      // words
   uint32_t on;          // bit n: the words n modulo the period
   uint32_t radius_khz;  // half the widest step
 };
-static const lattice kLattice[] = {{2, 0x1, 4000}, {7, 0x1, 3500}};
+static const lattice kLattice[] = {{3, 0x3, 4000}, {7, 0x1, 3500}};
 
 // The first lattice word from `word` on.
 static uint32_t lattice_from(const user_band &band, uint32_t word) {
@@ -196,7 +200,9 @@ static search_outcome search(void *context, uint32_t window_hz, uint32_t sr_min,
   auto &t = *static_cast<cable_tuner *>(context);
   uint32_t window = window_hz / 1000, cap = sr_max < kPassbandHz ? sr_max : kPassbandHz;
   if (sr_min > cap) return SEARCH_EMPTY;
-  if (window < t.last_window || t.covered_to < window) t.covered_to = window;
+  // The strategy steps up a sweep, a little past an empty window at most;
+  // anywhere else the lattice starts afresh.
+  if (window < t.last_window || window > t.covered_to + kWindowKHz) t.covered_to = window;
   t.last_window = window;
   uint32_t own = window_word(*t.band, window), fragments = t.fragments;
   search_outcome outcome = probe(t, own, window + kWindowKHz / 2, sr_min, cap, result);
@@ -204,11 +210,13 @@ static search_outcome search(void *context, uint32_t window_hz, uint32_t sr_min,
   uint32_t radius = kLattice[t.band->standard].radius_khz;
   // A fragment seen is what is there: searched again, it would only be seen again.
   for (uint32_t word = lattice_above(*t.band, t.covered_to - radius);
-       outcome == SEARCH_EMPTY && t.fragments == fragments && centred_if_khz(*t.band, word) < window + kWindowKHz + radius;
+       outcome == SEARCH_EMPTY && t.fragments == fragments && centred_if_khz(*t.band, word) < window + kWindowKHz;
        word = lattice_from(*t.band, word + 1)) {
-    uint32_t centre = centred_if_khz(*t.band, word);
-    if (word != own) outcome = probe(t, word, centre, sr_min, cap, result);
-    t.covered_to = centre + radius;
+    // The same window through another command: a wide carrier up to the
+    // radius past its edge is seen as any demodulator sees a quarter of a
+    // carrier's band past it.
+    if (word != own) outcome = probe(t, word, window + kWindowKHz / 2, sr_min, cap, result);
+    t.covered_to = centred_if_khz(*t.band, word) + radius;
   }
   if (outcome == SEARCH_LOCKED) t.covered_to = result->frequency / 1000 + result->symbol_rate / 2000 + kPassedAnywhere / 2000;
   return outcome;
