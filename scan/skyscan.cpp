@@ -124,7 +124,10 @@ static bool read_user_band(const char *text, user_band *band) {
   }
   if (n < 3 || (v[0] != 50494 && v[0] != 50607)) return false;
   auto standard = v[0] == 50494 ? CABLE_EN50494 : CABLE_EN50607;
-  if (v[1] < 1 || v[1] > user_band_count(standard) || v[2] < 950 || v[2] > 2150 || v[3] < 1 ||
+  // The user band's passband must lie within what the tuner reaches.
+  constexpr long kHalfPassbandMHz = kPassbandKHz / 2000;
+  if (v[1] < 1 || v[1] > user_band_count(standard) || v[2] < kIfLowKHz / 1000 + kHalfPassbandMHz ||
+      v[2] > kIfHighKHz / 1000 - kHalfPassbandMHz || v[3] < 1 ||
       v[3] > position_count(standard) || v[4] > 255)
     return false;
   *band = {standard, static_cast<uint8_t>(v[1] - 1), static_cast<uint8_t>(v[3] - 1), v[4] >= 0,
@@ -211,7 +214,7 @@ static int read_options(int argc, char **argv, options &o) {
         if (!read_user_band(optarg, &o.band))
           return usage_error("user band", optarg,
                              "is not STD:N:MHZ[:POSITION[:PIN]] (50494: N 1-8, POSITION 1-2; 50607: N 1-32, "
-                             "POSITION 1-64; MHZ 950-2150; PIN 0-255)");
+                             "POSITION 1-64; MHZ 970-2130; PIN 0-255)");
         o.cable_text = optarg;
         break;
       case 'l':

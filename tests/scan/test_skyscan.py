@@ -253,7 +253,7 @@ class CannotScan(unittest.TestCase):
 
     def test_command_line_errors_exit_2(self):
         for args in (["-f", "12000-11000"], ["-s", "0-45"], ["-p", "x"], ["-b", "mid"], ["-t", "9"], ["-d", "E"],
-                     ["-d", "B,C"], ["-d", "U17"], ["-u", "50494:9:1210"], ["-u", "50607:1:900"],
+                     ["-d", "B,C"], ["-d", "U17"], ["-u", "50494:9:1210"], ["-u", "50607:1:900"], ["-u", "50607:1:2131"],
                      ["-u", "50494:1:1210:3"], ["-u", "50607:1:1210:65"], ["-u", "50607:1:1210:1:256"],
                      ["-u", "50000:1:1210"], ["-u", "50494:1"], ["-u", "50494:1:1210:1:1:1"],
                      ["-u", "50494:1:1210", "-l", "10750"],
@@ -318,7 +318,7 @@ class SingleCable(unittest.TestCase):
     def test_the_bundled_satellite_through_either_standard_as_received_directly(self):
         direct = sorted(Scan(["-q"], text=BUNDLED_EXACT).stdout.splitlines())
         self.assertEqual(len(direct), 32)
-        for standard, band in (("50494", "1:1210"), ("50494", "8:2040:2"), ("50607", "2:1420"), ("50607", "32:2150:64")):
+        for standard, band in (("50494", "1:1210"), ("50494", "8:2040:2"), ("50607", "2:1420"), ("50607", "32:2130:64")):
             with self.subTest(standard=standard, band=band):
                 position = band.split(":")[2] if band.count(":") == 2 else "1"
                 text = BUNDLED_EXACT.replace("tuner 1", f"cable {standard}\nuserband {band.split(':')[0]} "
