@@ -125,9 +125,9 @@ static bool read_user_band(const char *text, user_band *band) {
   if (n < 3 || (v[0] != 50494 && v[0] != 50607)) return false;
   auto standard = v[0] == 50494 ? CABLE_EN50494 : CABLE_EN50607;
   // The user band's passband must lie within what the tuner reaches.
-  constexpr long kHalfPassbandMHz = kPassbandKHz / 2000;
-  if (v[1] < 1 || v[1] > user_band_count(standard) || v[2] < kIfLowKHz / 1000 + kHalfPassbandMHz ||
-      v[2] > kIfHighKHz / 1000 - kHalfPassbandMHz || v[3] < 1 ||
+  constexpr auto kLowestMHz = static_cast<long>((kIfLowKHz + kPassbandKHz / 2) / 1000);
+  constexpr auto kHighestMHz = static_cast<long>((kIfHighKHz - kPassbandKHz / 2) / 1000);
+  if (v[1] < 1 || v[1] > user_band_count(standard) || v[2] < kLowestMHz || v[2] > kHighestMHz || v[3] < 1 ||
       v[3] > position_count(standard) || v[4] > 255)
     return false;
   *band = {standard, static_cast<uint8_t>(v[1] - 1), static_cast<uint8_t>(v[3] - 1), v[4] >= 0,
