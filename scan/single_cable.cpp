@@ -22,7 +22,8 @@
 //    it, and dropped if it still does not fit.
 //  - Each search gets a command centred within 3 MHz of its window's
 //    centre, which passes any carrier centred in the window up to 24
-//    Msym/s; repeated searches of one window share it. Where nothing is
+//    Msym/s; a window whose rates the command in effect passes already
+//    (a repeated search, a gap's capped one) shares it. Where nothing is
 //    found and wider carriers are sought, the same window is searched
 //    through the words of a lattice (two EN 50494 words of three, every
 //    seventh EN 50607 one) in turn, so that every carrier up to 32 Msym/s
@@ -138,6 +139,14 @@ static uint32_t window_word(const user_band &band, uint32_t window_khz) {
   return tuning_word(band, window_khz + kWindowKHz / 2);
 }
 
+// Whether the command in effect passes every carrier up to `cap` centred
+// in the window: then the window shares it.
+static bool shares(const cable_tuner &t, uint32_t window_khz, uint32_t cap) {
+  if (!t.commanded) return false;
+  uint32_t centre = centred_if_khz(*t.band, t.word), half = (kPassbandKHz - cap / 1000) / 2;
+  return window_khz + half >= centre && window_khz + kWindowKHz <= centre + half;
+}
+
 // Puts `word` in effect. False when it could not.
 static bool command(cable_tuner &t, uint32_t word) {
   if (t.commanded && word == t.word) return true;
@@ -204,7 +213,7 @@ static search_outcome search(void *context, uint32_t window_hz, uint32_t sr_min,
   // anywhere else the lattice starts afresh.
   if (window < t.last_window || window > t.covered_to + kWindowKHz) t.covered_to = window;
   t.last_window = window;
-  uint32_t own = window_word(*t.band, window), fragments = t.fragments;
+  uint32_t own = shares(t, window, cap) ? t.word : window_word(*t.band, window), fragments = t.fragments;
   search_outcome outcome = probe(t, own, window + kWindowKHz / 2, sr_min, cap, result);
   if (cap <= kPassedAnywhere) return outcome;
   uint32_t radius = kLattice[t.band->standard].radius_khz;
