@@ -8,7 +8,7 @@
 // The plain sweep's searches over the whole IF range: no sweep makes more.
 constexpr uint32_t kPlainSearches = (kIfHighKHz - kIfLowKHz) / kWindowKHz;
 constexpr uint32_t kCBandLimitKHz = 6000000;  // oscillators below sit above their band
-constexpr long kDiseqcPauseNs = 15000000;     // before and after a DiSEqC message
+constexpr long kDiseqcPauseNs = 15000000;     // tone off before a DiSEqC message
 
 static bool single(const lnb_type &lnb) { return lnb.high_khz == 0; }
 
@@ -96,18 +96,15 @@ static void pause_ns(long ns) {
   (void)nanosleep(&t, nullptr);  // a shorter pause only risks the message
 }
 
-lnb_step set_lnb(int fd, uint8_t lane, bool high_band, int port) {
+lnb_step set_lnb(int fd, uint8_t lane, bool high_band, const switch_route &route) {
   unsigned long voltage = lane == 1 ? SEC_VOLTAGE_13 : SEC_VOLTAGE_18;
   if (ioctl(fd, FE_SET_VOLTAGE, voltage) != 0) return LNB_VOLTAGE;
-  if (port >= 0) {
-    // The tone must be off while the message goes out; the data byte also
-    // carries the polarisation and band, as the switch expects.
+  if (routed(route)) {
+    // The tone must be off while the messages go out.
     if (ioctl(fd, FE_SET_TONE, static_cast<unsigned long>(SEC_TONE_OFF)) != 0) return LNB_TONE;
     pause_ns(kDiseqcPauseNs);
-    dvb_diseqc_master_cmd cmd = {{0xE0, 0x10, 0x38, 0xF0}, 4};
-    cmd.msg[3] = static_cast<uint8_t>(0xF0 | (port << 2) | (lane == 0 ? 2 : 0) | (high_band ? 1 : 0));
-    if (ioctl(fd, FE_DISEQC_SEND_MASTER_CMD, &cmd) != 0) return LNB_DISEQC;
-    pause_ns(kDiseqcPauseNs);
+    bool burst = false;
+    if (!send_route(fd, route, lane, high_band, &burst)) return burst ? LNB_BURST : LNB_DISEQC;
   }
   unsigned long tone = high_band ? SEC_TONE_ON : SEC_TONE_OFF;
   if (ioctl(fd, FE_SET_TONE, tone) != 0) return LNB_TONE;
@@ -119,6 +116,7 @@ const char *lnb_step_name(lnb_step step) {
     case LNB_VOLTAGE: return "FE_SET_VOLTAGE";
     case LNB_TONE: return "FE_SET_TONE";
     case LNB_DISEQC: return "FE_DISEQC_SEND_MASTER_CMD";
+    case LNB_BURST: return "FE_DISEQC_SEND_BURST";
     case LNB_DONE: break;
   }
   return "";

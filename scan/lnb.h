@@ -1,12 +1,12 @@
 // LNB types, the sweeps a scan of the band makes with them, and LNB control
 // through the tuner's frontend node: supply voltage for the polarisation,
-// 22 kHz tone for the band, a DiSEqC 1.0 committed-switch command for the
-// port.
+// 22 kHz tone for the band, the DiSEqC switches' commands for the route.
 #pragma once
 
 #include <cstdint>
 
 #include "strategy.h"
+#include "switches.h"
 
 // What the LNB's output passes to the tuner, kHz.
 constexpr uint32_t kIfLowKHz = 950000;
@@ -57,10 +57,10 @@ uint32_t share_budget(const planned_sweep *sweeps, int count, int index, uint32_
 // What the plain sweep makes for `count` sweeps: 120 searches each.
 uint32_t plain_searches(int count);
 
-enum lnb_step { LNB_DONE, LNB_VOLTAGE, LNB_TONE, LNB_DISEQC };
+enum lnb_step { LNB_DONE, LNB_VOLTAGE, LNB_TONE, LNB_DISEQC, LNB_BURST };
 
-// Sets voltage (13 V vertical, 18 V horizontal), sends the committed-switch
-// command for port 0-3 (none when port < 0) and sets the tone. Returns the
-// step that failed, errno telling why, or LNB_DONE.
-lnb_step set_lnb(int frontend_fd, uint8_t lane, bool high_band, int port);
+// Sets voltage (13 V vertical, 18 V horizontal), sends the switches'
+// commands for the route and sets the tone. Returns the step that failed,
+// errno telling why, or LNB_DONE.
+lnb_step set_lnb(int frontend_fd, uint8_t lane, bool high_band, const switch_route &route);
 const char *lnb_step_name(lnb_step step);

@@ -1,6 +1,7 @@
 // skyscan: blind scan of a whole satellite in one run. Sets the LNB through
 // the tuner's frontend node for each sweep (polarisation and band, and the
-// DiSEqC port when asked), searches each sweep with the strategy of
+// DiSEqC switches when asked), or commands a single-cable LNB through a
+// user band (single_cable.h), searches each sweep with the strategy of
 // strategy.h on /dev/blindscanN, and prints every carrier found once, as
 // soon as it is found, on standard output in skysweep's line format.
 // Progress goes to standard error while it is a terminal, and one summary
@@ -19,6 +20,7 @@
 
 #include "nim_sockets.h"
 #include "satellite.h"
+#include "single_cable.h"
 
 static const char kFrontendPath[] = "/dev/dvb/adapter0/frontend%d";
 static const char kBlindscanPath[] = "/dev/blindscan%d";
@@ -37,7 +39,12 @@ static const char kUsage[] =
     "  -p, --polarisation=h|v|hv   polarisations to sweep (default: hv)\n"
     "  -b, --band=low|high|both    bands of a universal LNB (default: both)\n"
     "  -t, --tuner=N               tuner number (default: 0)\n"
-    "  -d, --diseqc=A|B|C|D        send a DiSEqC 1.0 committed-switch command first\n"
+    "  -d, --diseqc=SWITCHES       DiSEqC switch ports: A-D (1.0), U1-U16 (1.1),\n"
+    "                              mini-A or mini-B (tone burst), or a cascade\n"
+    "                              such as B,U3\n"
+    "  -u, --user-band=STD:N:MHZ[:POSITION[:PIN]]\n"
+    "                              scan through single-cable user band N (from 1)\n"
+    "                              at MHZ, standard 50494 or 50607\n"
     "  -l, --lnb=universal|MHZ     universal LNB (9750/10600 MHz, default) or the\n"
     "                              oscillator frequency of a single-oscillator LNB\n"
     "  -q, --quiet                 no progress and no summary\n"
@@ -52,7 +59,9 @@ struct options {
   const char *range_text;  // -f as given, or nullptr
   const char *band_text;   // -b as given, or nullptr
   int tuner;
-  int port;  // -1: no DiSEqC command
+  switch_route route;
+  user_band band;
+  const char *cable_text;  // -u as given: through a user band, or nullptr
   bool quiet;
 };
 
@@ -99,12 +108,41 @@ static bool read_range(const char *text, long min, long max, bool equal_ok, long
   return equal_ok ? *low <= *high : *low < *high;
 }
 
+// "50494:1:1210" or "50607:3:1420:2:123": the standard, the user band and
+// the position from 1, the band's frequency in MHz, the PIN.
+static bool read_user_band(const char *text, user_band *band) {
+  char copy[48];
+  if (strlen(text) >= sizeof copy) return false;
+  memcpy(copy, text, strlen(text) + 1);
+  long v[5] = {0, 0, 0, 1, -1};
+  int n = 0;
+  for (char *part = copy; part != nullptr; ++n) {
+    char *colon = strchr(part, ':');
+    if (colon != nullptr) *colon = '\0';
+    if (n == 5 || !read_number(part, 0, 99999, &v[n])) return false;
+    part = colon != nullptr ? colon + 1 : nullptr;
+  }
+  if (n < 3 || (v[0] != 50494 && v[0] != 50607)) return false;
+  auto standard = v[0] == 50494 ? CABLE_EN50494 : CABLE_EN50607;
+  // The user band's passband must lie within what the tuner reaches.
+  constexpr auto kLowestMHz = static_cast<long>((kIfLowKHz + kPassbandKHz / 2) / 1000);
+  constexpr auto kHighestMHz = static_cast<long>((kIfHighKHz - kPassbandKHz / 2) / 1000);
+  if (v[1] < 1 || v[1] > user_band_count(standard) || v[2] < kLowestMHz || v[2] > kHighestMHz || v[3] < 1 ||
+      v[3] > position_count(standard) || v[4] > 255)
+    return false;
+  *band = {standard, static_cast<uint8_t>(v[1] - 1), static_cast<uint8_t>(v[3] - 1), v[4] >= 0,
+           static_cast<uint8_t>(v[4] >= 0 ? v[4] : 0), static_cast<uint32_t>(v[2]) * 1000u};
+  return true;
+}
+
 // A request that would search nothing is refused, saying what the LNB or
 // the band offers instead: an empty scan must never read as an empty sky.
 static int check_request(const options &o) {
   const lnb_type &lnb = o.request.lnb;
   uint32_t low = 0, high = 0;
   char offered[96];
+  if (o.cable_text != nullptr && lnb.high_khz == 0)
+    return usage_error("user band", o.cable_text, "needs a universal LNB: a single-cable LNB has its bands");
   if (o.band_text != nullptr && lnb.high_khz == 0)
     return usage_error("band", o.band_text, "does not apply: a single-oscillator LNB has one band");
   default_range(lnb, &low, &high);
@@ -127,15 +165,16 @@ static int read_options(int argc, char **argv, options &o) {
       {"polarisation", required_argument, nullptr, 'p'}, {"band", required_argument, nullptr, 'b'},
       {"tuner", required_argument, nullptr, 't'},       {"diseqc", required_argument, nullptr, 'd'},
       {"lnb", required_argument, nullptr, 'l'},         {"quiet", no_argument, nullptr, 'q'},
+      {"user-band", required_argument, nullptr, 'u'},
       {"help", no_argument, nullptr, 'h'},              {"version", no_argument, nullptr, 'V'},
       {nullptr, 0, nullptr, 0}};
   o = {};
   o.request = {0, 0, 2000000, 45000000, {true, true}, {true, true}, kUniversalLnb};
-  o.port = -1;
+  o.route = kNoSwitch;
   long low = 0, high = 0, n = 0;
   int c;
   opterr = 0;
-  while ((c = getopt_long(argc, argv, ":f:s:p:b:t:d:l:qhV", kLong, nullptr)) != -1) {
+  while ((c = getopt_long(argc, argv, ":f:s:p:b:t:d:l:u:qhV", kLong, nullptr)) != -1) {
     switch (c) {
       case 'f':
         if (!read_range(optarg, 1, 4000000, false, &low, &high))
@@ -168,9 +207,15 @@ static int read_options(int argc, char **argv, options &o) {
         o.tuner = static_cast<int>(n);
         break;
       case 'd':
-        if (strlen(optarg) != 1 || optarg[0] < 'A' || optarg[0] > 'D')
-          return usage_error("DiSEqC port", optarg, "is not A, B, C or D");
-        o.port = optarg[0] - 'A';
+        if (!read_route(optarg, &o.route))
+          return usage_error("DiSEqC switches", optarg, "are not A-D, U1-U16, mini-A or mini-B, one of each at most");
+        break;
+      case 'u':
+        if (!read_user_band(optarg, &o.band))
+          return usage_error("user band", optarg,
+                             "is not STD:N:MHZ[:POSITION[:PIN]] (50494: N 1-8, POSITION 1-2; 50607: N 1-32, "
+                             "POSITION 1-64; MHZ 970-2130; PIN 0-255)");
+        o.cable_text = optarg;
         break;
       case 'l':
         if (strcmp(optarg, "universal") == 0) {
@@ -210,6 +255,9 @@ struct scan_run {
   uint32_t budget;
   bool in_gaps;
   uint32_t found;
+  cable_tuner cable;   // with -u: the searches go through it
+  lnb_step cable_failed;  // the request a command failed at
+  bool line_set;       // with -u: 13 V, tone off and the switches are set
 };
 
 static double seconds_since(const timespec &t) {
@@ -301,6 +349,15 @@ static int fail(const char *what, const char *path) {
 }
 
 static volatile sig_atomic_t g_progress;  // a progress line may be on the terminal
+static volatile sig_atomic_t g_release_fd = -1;  // with -u, once a command went out
+static cable_message g_release;
+
+// The user band is left to the other receivers on the cable.
+static void release_band() {
+  if (g_release_fd >= 0) (void)send_cable_message(g_release_fd, g_release);  // nothing more to do if it fails
+  g_release_fd = -1;
+}
+
 
 // Interrupted: end the progress line, where there is one, so the shell's
 // prompt starts on a line of its own, and leave with the shell's status for
@@ -309,6 +366,7 @@ static void interrupted(int signal) {
   static const char kLine[] = "\r\033[Kskyscan: interrupted\n";
   size_t skip = g_progress != 0 ? 0 : 4;  // escape codes only to a terminal
   (void)!write(STDERR_FILENO, kLine + skip, sizeof kLine - 1 - skip);
+  release_band();  // system calls and a pause only: safe here
   _exit(128 + signal);
 }
 
@@ -337,14 +395,16 @@ static int summary(const options &o, const scan_run &run, const scan_tally &t) {
   if (o.quiet) return 0;
   char spent[16];
   format_duration(spent, sizeof spent, seconds_since(run.started));
+  // Through a user band a window may take more than one search.
+  uint32_t searches = o.cable_text != nullptr ? run.cable.searches : t.searches;
   if (t.found == 0)
     (void)fprintf(stderr,
             "skyscan: no carrier found in %u searches over %d sweep%s (%s); check that the dish is aimed, the "
             "cable is connected and the LNB type is right\n",
-            t.searches, run.sweeps, run.sweeps == 1 ? "" : "s", spent);
+            searches, run.sweeps, run.sweeps == 1 ? "" : "s", spent);
   else
     (void)fprintf(stderr, "skyscan: %u carrier%s in %d sweep%s, %u searches, %s\n", t.found, t.found == 1 ? "" : "s",
-            run.sweeps, run.sweeps == 1 ? "" : "s", t.searches, spent);
+            run.sweeps, run.sweeps == 1 ? "" : "s", searches, spent);
   if (t.refused > 0)
     (void)fprintf(stderr, "skyscan: the driver refused %u of %u search windows (request 1 failed); they were not searched\n",
                   t.refused, t.searches);
@@ -362,11 +422,22 @@ static int lost_output(const scan_run &run) {
 
 static satellite_state g_state;  // the carriers and gaps, too large for the stack
 
+static void lnb_failed(const scan_run &run, lnb_step failed) {
+  end_progress(run);
+  (void)fprintf(stderr, "skyscan: the LNB could not be set (%s): %s\n", lnb_step_name(failed), strerror(errno));
+}
+
 static bool switch_lnb(const options &o, scan_run &run, const planned_sweep &p) {
-  lnb_step failed = set_lnb(run.frontend_fd, p.setup.lane, p.high_band, o.port);
+  if (o.cable_text != nullptr) {
+    // The line idles at 13 V without tone; commands select the rest.
+    cable_sweep(run.cable, p.setup.lane, p.high_band);
+    if (run.line_set) return true;
+    run.line_set = true;
+  }
+  uint8_t lane = o.cable_text != nullptr ? 1 : p.setup.lane;
+  lnb_step failed = set_lnb(run.frontend_fd, lane, o.cable_text == nullptr && p.high_band, o.route);
   if (failed != LNB_DONE) {
-    end_progress(run);
-    (void)fprintf(stderr, "skyscan: the LNB could not be set (%s): %s\n", lnb_step_name(failed), strerror(errno));
+    lnb_failed(run, failed);
     return false;
   }
   timespec settle = {0, kLnbSettleNs};
@@ -389,6 +460,27 @@ static bool begin_sweep(void *context, const planned_sweep &p, int index, bool g
   return true;
 }
 
+
+static bool send_command(void *context, const cable_message &m) {
+  auto &run = *static_cast<scan_run *>(context);
+  run.cable_failed = send_cable_message(run.frontend_fd, m);
+  if (run.cable_failed != LNB_DONE) return false;
+  g_release_fd = run.frontend_fd;
+  return true;
+}
+
+// What the user band cost and could not pass.
+static void cable_summary(const options &o, const cable_tuner &t) {
+  if (o.cable_text == nullptr || o.quiet) return;
+  (void)fprintf(stderr, "skyscan: through user band %u at %u MHz, %u commands", o.band.number + 1u,
+                o.band.khz / 1000u, t.commands);
+  if (o.request.sr_max > kPassbandKHz * 1000u)
+    (void)fprintf(stderr, "; above %u Msym/s no carrier comes through its %u MHz whole, none was sought",
+                  kPassbandKHz / 1000u, kPassbandKHz / 1000u);
+  if (t.fragments > 0) (void)fprintf(stderr, "; %u cut off at its edges dropped", t.fragments);
+  (void)fputc('\n', stderr);
+}
+
 static int scan(const options &o, int frontend_fd, int blindscan_fd) {
   planned_sweep sweeps[4];
   scan_run run = {};
@@ -403,17 +495,24 @@ static int scan(const options &o, int frontend_fd, int blindscan_fd) {
   for (int i = 0; i < run.sweeps; ++i) run.span_total_khz += sweeps[i].setup.if_high_khz - sweeps[i].setup.if_low_khz;
   clock_gettime(CLOCK_MONOTONIC, &run.started);
   scan_driver driver = {search_window, &run};
+  if (o.cable_text != nullptr) {
+    g_release = channel_command(o.band, 0, 0, false);
+    run.cable = {&o.band, driver, send_command, &run, &g_state.tally};
+    driver = cable_driver(run.cable);
+  }
   scan_sink sink = {print_carrier, note_progress, &run};
   satellite_hooks hooks = {begin_sweep, &run};
   run.tally = &g_state.tally;
   run.budget = plain_searches(run.sweeps);
   sleep(kSettleSeconds);
-  switch (scan_satellite(sweeps, run.sweeps, driver, sink, hooks, g_state)) {
-    case SATELLITE_LNB_FAILED: return 1;
-    case SATELLITE_STOPPED: return lost_output(run);
-    case SATELLITE_DONE: break;
-  }
-  return summary(o, run, g_state.tally);
+  satellite_end end = scan_satellite(sweeps, run.sweeps, driver, sink, hooks, g_state);
+  release_band();
+  if (run.cable.failed) lnb_failed(run, run.cable_failed);
+  if (end == SATELLITE_LNB_FAILED || run.cable.failed) return 1;
+  if (end == SATELLITE_STOPPED) return lost_output(run);
+  int status = summary(o, run, g_state.tally);
+  if (status == 0) cable_summary(o, run.cable);
+  return status;
 }
 
 int main(int argc, char **argv) {

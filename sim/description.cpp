@@ -78,8 +78,39 @@ static uint32_t bandwidth_hz(uint32_t symbol_rate, uint32_t rolloff) {
   return static_cast<uint32_t>(static_cast<uint64_t>(symbol_rate) * (100 + percent) / 100);
 }
 
-// The DiSEqC port the description's next carriers hang on ("port" lines).
+// The switch route the description's next carriers hang on ("port" lines),
+// or their single-cable position ("position" lines).
 static uint8_t g_reading_port;
+static int8_t g_reading_uncommitted, g_reading_burst;
+
+static void place(transponder &tp) {
+  tp.port = g_reading_port;
+  tp.uncommitted = g_reading_uncommitted;
+  tp.burst = g_reading_burst;
+}
+
+// "B", "U3", "mini-A", or several joined by commas ("B,U3"): a route
+// through the switches; a committed port is A when none is named.
+static bool parse_route(const char *text, receiver &rx) {
+  g_reading_port = 0;
+  g_reading_uncommitted = g_reading_burst = -1;
+  char copy[32];
+  snprintf(copy, sizeof copy, "%s", text);
+  for (char *part = strtok(copy, ","); part != nullptr; part = strtok(nullptr, ",")) {
+    long n = part[0] == 'U' ? strtol(part + 1, nullptr, 10) : 0;
+    if (strlen(part) == 1 && part[0] >= 'A' && part[0] <= 'D') {
+      g_reading_port = static_cast<uint8_t>(part[0] - 'A');
+      rx.diseqc_switch = true;
+    } else if (n >= 1 && n <= 16) {
+      g_reading_uncommitted = static_cast<int8_t>(n - 1);
+    } else if (strcmp(part, "mini-A") == 0 || strcmp(part, "mini-B") == 0) {
+      g_reading_burst = static_cast<int8_t>(part[5] - 'A');
+    } else {
+      return false;
+    }
+  }
+  return true;
+}
 
 struct line_reader {
   char *fields[16];
@@ -133,7 +164,7 @@ static bool parse_transponder(const line_reader &r, receiver &rx) {
   tp.downlink_khz = static_cast<uint32_t>(khz);
   tp.polarisation = r.fields[2][0];
   tp.at_mhz = -1;
-  tp.port = g_reading_port;
+  place(tp);
   tp.neighbour = -1;
   tp.words[W_SYMBOL_RATE] = static_cast<uint32_t>(sr);
   if (!parse_word(r.fields[4], kSystems, &tp.words[W_SYSTEM]) ||
@@ -159,7 +190,7 @@ static bool parse_result(const line_reader &r, receiver &rx) {
   transponder &tp = rx.tps[rx.tp_count];
   tp = {};
   tp.at_mhz = static_cast<int32_t>(mhz);
-  tp.port = g_reading_port;
+  place(tp);
   tp.neighbour = -1;
   for (int i = 0; i < 8; ++i) {
     int64_t v = 0;
@@ -230,7 +261,7 @@ static bool table_transponder(const table_entry &e, receiver &rx) {
   tp.downlink_khz = static_cast<uint32_t>(khz);
   tp.polarisation = static_cast<char>(polarisation);
   tp.at_mhz = -1;
-  tp.port = g_reading_port;
+  place(tp);
   tp.neighbour = -1;
   tp.words[W_SYMBOL_RATE] = static_cast<uint32_t>(sr);
   uint32_t *w = tp.words;
@@ -355,10 +386,13 @@ static bool parse_line(char *raw, const char *path, receiver &rx, char *error, s
     return true;
   }
   if (strcmp(key, "result") == 0) return parse_result(r, rx);
-  if (strcmp(key, "port") == 0) {
-    if (r.count != 2 || strlen(r.fields[1]) != 1 || r.fields[1][0] < 'A' || r.fields[1][0] > 'D') return false;
-    g_reading_port = static_cast<uint8_t>(r.fields[1][0] - 'A');
-    return rx.diseqc_switch = true;
+  if (strcmp(key, "port") == 0) return r.count == 2 && parse_route(r.fields[1], rx);
+  if (strcmp(key, "cable") == 0 || strcmp(key, "userband") == 0) return parse_cable(r.fields, r.count, rx);
+  if (strcmp(key, "position") == 0) {
+    long n = r.count == 2 ? strtol(r.fields[1], nullptr, 10) : 0;
+    if (n < 1 || n > 64) return false;
+    g_reading_port = static_cast<uint8_t>(n - 1);
+    return true;
   }
   if (strcmp(key, "demodulator") == 0) return r.count == 2 && parse_preference(r.fields[1], &rx.preference);
   if (strcmp(key, "reach") == 0) return r.count == 2 && parse_reach(r.fields[1], &rx.reach);
@@ -422,7 +456,9 @@ static void keep_distinct_carriers(receiver &rx) {
     }
     for (int k = 0; keep && tp.at_mhz < 0 && k < kept; ++k) {
       const transponder &other = rx.tps[k];
-      if (other.at_mhz >= 0 || other.polarisation != tp.polarisation || other.port != tp.port) continue;
+      if (other.at_mhz >= 0 || other.polarisation != tp.polarisation || other.port != tp.port ||
+          other.uncommitted != tp.uncommitted || other.burst != tp.burst)
+        continue;
       uint64_t apart_hz = static_cast<uint64_t>(distance_khz(other.downlink_khz, tp.downlink_khz)) * 1000u;
       if (2 * apart_hz >= static_cast<uint64_t>(other.words[W_SYMBOL_RATE]) + tp.words[W_SYMBOL_RATE]) continue;
       bool under = tp.neighbour >= 0 && other.neighbour < 0;
@@ -443,6 +479,7 @@ bool load_description(const char *path, const char *lnb, receiver &rx, char *err
   rx.reach = REACH_QUARTER;
   rx.window_khz = kDefaultWindowKHz;
   g_reading_port = 0;
+  g_reading_uncommitted = g_reading_burst = -1;
   bool ok = true;
   if (is_channel_table(path)) {
     // A table alone: the receiver of the bundled satellite, pointed at it.
@@ -495,7 +532,7 @@ static uint32_t oscillator_khz(bool high) { return high ? kHighOscillatorKHz : k
 // carrier between the two is delivered in both.
 static bool in_view(const receiver &rx, const transponder &tp) {
   if (tp.polarisation != rx.polarisation || !rx.lnb_powered) return false;
-  if (rx.diseqc_switch && tp.port != rx.port) return false;
+  if (!routed(rx, tp)) return false;
   uint32_t oscillator = oscillator_khz(rx.high_band);
   if (tp.downlink_khz < oscillator) return false;
   uint32_t if_khz = tp.downlink_khz - oscillator;
@@ -596,7 +633,7 @@ const transponder *find_signal(const receiver &rx, uint32_t step_khz, uint32_t w
   for (int i = 0; i < rx.tp_count; ++i) {
     const transponder &tp = rx.tps[i];
     if (tp.at_mhz >= 0 && static_cast<uint32_t>(tp.at_mhz) * 1000u == step_khz &&
-        (!rx.diseqc_switch || tp.port == rx.port))
+        routed(rx, tp))
       return &tp;
   }
 
@@ -693,6 +730,9 @@ void write_carriers(const receiver &rx, FILE *out) {
     fprintf(out, "carrier %u %c %u %u %s", tp.downlink_khz, tp.polarisation, tp.words[W_SYMBOL_RATE],
             tp.bandwidth_hz, high_band(tp) ? "high" : "low");
     if (rx.diseqc_switch) fprintf(out, " port=%c", 'A' + tp.port);
+    if (tp.uncommitted >= 0) fprintf(out, " uncommitted=%d", tp.uncommitted + 1);
+    if (tp.burst >= 0) fprintf(out, " burst=%c", 'A' + tp.burst);
+    if (rx.cable.present) fprintf(out, " position=%d through=%s", tp.port + 1, comes_through(rx, tp) ? "yes" : "no");
     if (tp.neighbour >= 0) fprintf(out, " neighbour=%d", tp.neighbour);
     fputc('\n', out);
   }

@@ -7,6 +7,8 @@
 #include <cstdint>
 #include <cstdio>
 
+#include "single_cable.h"
+
 constexpr int kMaxTuners = 16;
 constexpr int kMaxTransponders = 1024;
 constexpr int kMaxNotes = 1024;
@@ -31,7 +33,9 @@ struct transponder {
   int32_t offset_hz;      // fixed error of the driver's frequency measurement
   int32_t at_mhz;         // scripted result: the step it answers, else -1
   char polarisation;      // 'H' or 'V' (circular left and right map onto them)
-  uint8_t port;           // DiSEqC port the dish behind it hangs on (0 = A)
+  uint8_t port;           // DiSEqC port the dish behind it hangs on (0 = A), or its single-cable position
+  int8_t uncommitted;     // port of an uncommitted switch behind it, -1: none
+  int8_t burst;           // tone-burst switch position (0 A, 1 B), -1: none
   int8_t neighbour;       // a neighbouring satellite's carrier: its "neighbour" line, from 0; else -1
 };
 
@@ -104,7 +108,10 @@ struct receiver {
   bool high_band;
   char polarisation;
   int port;             // selected by a DiSEqC command
-  bool diseqc_switch;   // the description has "port" lines
+  bool diseqc_switch;   // the description has "port" lines with a committed port
+  int8_t uncommitted[kPorts];  // selected behind each committed port (the one port without a switch)
+  int8_t burst;         // selected by the last tone burst
+  single_cable cable;
   bool lnb_powered;     // false after SEC_VOLTAGE_OFF: the LNB delivers nothing
   demodulator_preference preference;
   demodulator_reach reach;

@@ -3,8 +3,11 @@
 // tuners, its listing, its faults, and what the search finds at each step of
 // one sweep, computed by the same model as the preload simulator. With
 // --answers, instead of a sweep's steps, what each search read from standard
-// input ("query POL BAND PORT HZ SR_MIN SR_MAX", the LNB as set before it)
-// finds: the searches a tool makes when it sets the LNB itself.
+// input finds ("query HZ SR_MIN SR_MAX"), with the LNB as the frontend
+// requests before it set it ("voltage 13|18|off", "tone on|off", "diseqc
+// XX..", "burst A|B"): the searches a tool makes when it sets the LNB
+// itself. Each answer names the voltage, tone and the number of switch
+// commands before it, as the driver model in the kernel counts them.
 //   simrx-steps DESCRIPTION "BAND POL"|- START_MHZ END_MHZ START_SR END_SR
 //   simrx-steps DESCRIPTION --answers < QUERIES
 #include <cstdint>
@@ -31,26 +34,45 @@ static void print_words(const uint32_t words[8]) {
   putchar('\n');
 }
 
+// Applies one frontend request of the tool's run, as the preload did.
+static void apply_request(char **word, int n, unsigned *commands) {
+  if (strcmp(word[0], "voltage") == 0 && n == 2) {
+    g_rx.lnb_powered = strcmp(word[1], "off") != 0;
+    if (g_rx.lnb_powered) g_rx.polarisation = strcmp(word[1], "13") == 0 ? 'V' : 'H';
+  } else if (strcmp(word[0], "tone") == 0 && n == 2) {
+    g_rx.high_band = strcmp(word[1], "on") == 0;
+  } else if (strcmp(word[0], "diseqc") == 0 && n <= 7) {
+    uint8_t message[6];
+    for (int i = 1; i < n; ++i) message[i - 1] = static_cast<uint8_t>(strtoul(word[i], nullptr, 16));
+    apply_diseqc(g_rx, message, static_cast<unsigned>(n - 1));
+    ++*commands;
+  } else if (strcmp(word[0], "burst") == 0 && n == 2) {
+    apply_burst(g_rx, word[1][0] == 'B');
+    ++*commands;
+  }
+}
+
 // The answer to each query that finds a carrier.
 static void print_answers() {
   char line[256];
+  unsigned commands = 0;
   while (fgets(line, sizeof line, stdin) != nullptr) {
-    // "query POL BAND PORT HZ SR_MIN SR_MAX"
-    char *word[7] = {};
+    char *word[8] = {};
     int n = 0;
-    for (char *w = strtok(line, " \n"); w != nullptr && n < 7; w = strtok(nullptr, " \n")) word[n++] = w;
-    if (n != 7 || strcmp(word[0], "query") != 0) continue;
-    char polarisation = word[1][0];
+    for (char *w = strtok(line, " \n"); w != nullptr && n < 8; w = strtok(nullptr, " \n")) word[n++] = w;
+    if (n == 0) continue;
+    if (n != 4 || strcmp(word[0], "query") != 0) {
+      apply_request(word, n, &commands);
+      continue;
+    }
     auto number = [&word](int i) { return static_cast<unsigned>(strtoul(word[i], nullptr, 10)); };
-    unsigned high = number(2), port = number(3), hz = number(4), sr_min = number(5), sr_max = number(6);
-    g_rx.polarisation = polarisation;
-    g_rx.high_band = high != 0;
-    g_rx.port = static_cast<int>(port);
-    const transponder *tp = find_signal(g_rx, hz / 1000u, g_rx.window_khz, sr_min, sr_max);
+    unsigned hz = number(1), sr_min = number(2), sr_max = number(3);
+    const receiver &seen = tuner_view(g_rx);
+    const transponder *tp = find_signal(seen, hz / 1000u, g_rx.window_khz, sr_min, sr_max);
     if (tp == nullptr) continue;
     uint32_t words[8];
-    result_words(g_rx, *tp, hz / 1000u, words);
-    printf("answer %c %u %u %u %u %u", polarisation, high, port, hz, sr_min, sr_max);
+    result_words(seen, *tp, hz / 1000u, words);
+    printf("answer %c %u %u %u %u %u", g_rx.polarisation, g_rx.high_band ? 1u : 0u, commands, hz, sr_min, sr_max);
     print_words(words);
   }
 }

@@ -337,7 +337,7 @@ static int search() {
   uint32_t mhz = g_params[0] / 1000000u;
   int ret = 0;
   if (scripted_fault(g_rx, 2, mhz, &ret)) return fail_request(2, ret);
-  g_locked = find_signal(g_rx, g_params[0] / 1000u, g_rx.window_khz, g_params[1], g_params[2],
+  g_locked = find_signal(tuner_view(g_rx), g_params[0] / 1000u, g_rx.window_khz, g_params[1], g_params[2],
                          g_cost_count[COST_LOCKED] + g_cost_count[COST_EMPTY]);
   g_cost_count[g_locked != nullptr ? COST_LOCKED : COST_EMPTY]++;
   if (g_locked == nullptr) return fail_request(2, -1);  // nothing to lock on
@@ -350,7 +350,7 @@ static int get_result(uint32_t *words) {
   int ret = 0;
   if (scripted_fault(g_rx, 3, mhz, &ret)) return fail_request(3, ret);
   if (g_locked == nullptr) return fail_request(3, -1);  // no search locked
-  result_words(g_rx, *g_locked, g_params[0] / 1000u, words);
+  result_words(tuner_view(g_rx), *g_locked, g_params[0] / 1000u, words);
   log_line("ioctl BS_GET_RESULT -> 0 %u %u %u %u %u %u %u %u", words[0], words[1], words[2], words[3], words[4],
            words[5], words[6], words[7]);
   return 0;
@@ -386,8 +386,8 @@ static int set_tone(uintptr_t tone) {
   return lnb_result(what, 0);
 }
 
-// A committed-switch command (E0 10 38 Fx) selects port (x >> 2) & 3 on a
-// receiver with a switch; other messages pass unanswered, as on a bus where
+// Switch and single-cable commands select what later searches see (see
+// single_cable.h); other messages pass unanswered, as on a bus where
 // nothing is addressed.
 static int send_diseqc(const dvb_diseqc_master_cmd *cmd) {
   char what[64];
@@ -396,9 +396,19 @@ static int send_diseqc(const dvb_diseqc_master_cmd *cmd) {
   for (unsigned i = 0; i < cmd->msg_len && i < 6; ++i, n += 3)
     (void)snprintf(what + n, sizeof what - n, " %02x", cmd->msg[i]);
   if (cmd->msg_len < 3 || cmd->msg_len > 6 || g_rx.fault_frontend_lnb) return lnb_result(what, -1);
-  bool committed = cmd->msg_len == 4 && (cmd->msg[0] & 0xFE) == 0xE0 && cmd->msg[2] == 0x38;
-  if (committed && g_rx.diseqc_switch) g_rx.port = (cmd->msg[3] >> 2) & 3;
+  apply_diseqc(g_rx, cmd->msg, cmd->msg_len);
   g_cost_count[COST_DISEQC]++;
+  return lnb_result(what, 0);
+}
+
+// A tone burst, 12.5 ms of tone or of modulated tone: costed as a tone switch.
+static int send_burst(uintptr_t burst) {
+  char what[64];
+  snprintf(what, sizeof what, "FE_DISEQC_SEND_BURST %s",
+           burst == SEC_MINI_A ? "SEC_MINI_A" : burst == SEC_MINI_B ? "SEC_MINI_B" : "?");
+  if (burst > SEC_MINI_B || g_rx.fault_frontend_lnb) return lnb_result(what, -1);
+  apply_burst(g_rx, static_cast<int>(burst));
+  g_cost_count[COST_TONE]++;
   return lnb_result(what, 0);
 }
 
@@ -407,6 +417,7 @@ static int frontend_ioctl(unsigned long request, void *arg) {
     case FE_SET_VOLTAGE: return set_voltage(reinterpret_cast<uintptr_t>(arg));
     case FE_SET_TONE: return set_tone(reinterpret_cast<uintptr_t>(arg));
     case FE_DISEQC_SEND_MASTER_CMD: return send_diseqc(static_cast<const dvb_diseqc_master_cmd *>(arg));
+    case FE_DISEQC_SEND_BURST: return send_burst(reinterpret_cast<uintptr_t>(arg));
     default:
       log_line("ioctl 0x%lx -> -1", request);
       errno = ENOTTY;

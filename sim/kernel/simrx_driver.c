@@ -4,8 +4,8 @@
  * machine. Blind-scan devices /dev/blindscanN answer requests 1, 2 and 3
  * with their 20- and 32-byte records, /dev/dvb/adapter0/frontendN exist for
  * the tuners described and take the LNB requests of the DVB frontend API
- * (FE_SET_VOLTAGE, FE_SET_TONE, FE_DISEQC_SEND_MASTER_CMD), which set what
- * later searches see, /proc/bus/nim_sockets holds the socket listing, and
+ * (FE_SET_VOLTAGE, FE_SET_TONE, FE_DISEQC_SEND_MASTER_CMD,
+ * FE_DISEQC_SEND_BURST), which set what later searches see, /proc/bus/nim_sockets holds the socket listing, and
  * /proc/stb/avs/0/input and /proc/stb/dbg take the standby tool's writes.
  *
  * The receiver is loaded by writing a description, compiled in user space
@@ -14,9 +14,10 @@
  *   fault REQUEST AT_MHZ RET (AT_MHZ -1: every step) |
  *   fault frontend open | fault frontend lnb |
  *   step MHZ W0..W7 (the search at step MHZ finds these eight words) |
- *   answer POL BAND PORT HZ SR_MIN SR_MAX W0..W7 (the search of this
- *     window, with the LNB set to POL (H or V), BAND (0 low, 1 high) and
- *     PORT (0-3), finds these words; with answers loaded, a search that has
+ *   answer POL BAND ROUTE HZ SR_MIN SR_MAX W0..W7 (the search of this
+ *     window, with the LNB set to POL (H or V) and BAND (0 low, 1 high)
+ *     after ROUTE switch or single-cable commands (DiSEqC messages and tone
+ *     bursts), finds these words; with answers loaded, a search that has
  *     none finds nothing)
  * Everything the driver sees is logged, in the simulated receiver's format,
  * to /proc/simrx/log; a write there appends a line of its own.
@@ -65,7 +66,7 @@ struct step {
 
 struct answer {
 	char polarisation;
-	u32 high_band, port;
+	u32 high_band, route;
 	u32 frequency, symbol_rate_min, symbol_rate_max;
 	struct blindscan_result result;
 };
@@ -99,7 +100,10 @@ static struct answer *answers;	/* vmalloc'ed, MAX_ANSWERS */
 static int answer_count;
 /* What the LNB delivers, as the frontend requests last set it. */
 static char lnb_polarisation = 'H';
-static u32 lnb_high_band, lnb_port;
+static u32 lnb_high_band;
+/* Switch and single-cable commands so far: what they select, the model
+ * that computed the answers knows. */
+static u32 lnb_route;
 
 /* Per open device: the window of the last request 1, the step found. */
 struct scan_state {
@@ -150,7 +154,7 @@ static const struct blindscan_result *find_result(const struct blindscan_params 
 			const struct answer *a = &answers[i];
 
 			if (a->polarisation == lnb_polarisation && a->high_band == lnb_high_band &&
-			    a->port == lnb_port && a->frequency == p->frequency &&
+			    a->route == lnb_route && a->frequency == p->frequency &&
 			    a->symbol_rate_min == p->symbol_rate_min &&
 			    a->symbol_rate_max == p->symbol_rate_max)
 				return &a->result;
@@ -354,7 +358,7 @@ static long set_tone(unsigned long tone)
 	return lnb_result(what, 0);
 }
 
-/* A committed-switch command (E0 10 38 Fx) selects port (x >> 2) & 3. */
+/* Any message up to six bytes goes out; it counts as one more command. */
 static long send_diseqc(void __user *arg)
 {
 	struct dvb_diseqc_master_cmd cmd;
@@ -368,8 +372,19 @@ static long send_diseqc(void __user *arg)
 		n += scnprintf(what + n, sizeof(what) - n, " %02x", cmd.msg[i]);
 	if (cmd.msg_len < 3 || cmd.msg_len > 6 || fault_frontend_lnb)
 		return lnb_result(what, -1);
-	if (cmd.msg_len == 4 && (cmd.msg[0] & 0xFE) == 0xE0 && cmd.msg[2] == 0x38)
-		lnb_port = (cmd.msg[3] >> 2) & 3;
+	lnb_route++;
+	return lnb_result(what, 0);
+}
+
+static long send_burst(unsigned long burst)
+{
+	char what[64];
+
+	snprintf(what, sizeof(what), "FE_DISEQC_SEND_BURST %s", burst == SEC_MINI_A ? "SEC_MINI_A" :
+		 burst == SEC_MINI_B ? "SEC_MINI_B" : "?");
+	if (burst > SEC_MINI_B || fault_frontend_lnb)
+		return lnb_result(what, -1);
+	lnb_route++;
 	return lnb_result(what, 0);
 }
 
@@ -387,6 +402,9 @@ static long frontend_ioctl(struct file *file, unsigned int cmd, unsigned long ar
 		break;
 	case FE_DISEQC_SEND_MASTER_CMD:
 		ret = send_diseqc((void __user *)arg);
+		break;
+	case FE_DISEQC_SEND_BURST:
+		ret = send_burst(arg);
 		break;
 	default:
 		log_line("ioctl 0x%x -> -1", cmd);
@@ -457,7 +475,7 @@ static int load_line(char *line)
 		step_count = fault_count = listing_lines = answer_count = 0;
 		fault_open = fault_listing = fault_frontend_open = fault_frontend_lnb = false;
 		lnb_polarisation = 'H';
-		lnb_high_band = lnb_port = 0;
+		lnb_high_band = lnb_route = 0;
 		log_length = 0;
 		return 0;
 	}
@@ -486,7 +504,7 @@ static int load_line(char *line)
 		a = &answers[answer_count];
 		w = a->result.words;
 		if (sscanf(line, "answer %c %u %u %u %u %u %u %u %u %u %u %u %u %u",
-			   &a->polarisation, &a->high_band, &a->port, &a->frequency,
+			   &a->polarisation, &a->high_band, &a->route, &a->frequency,
 			   &a->symbol_rate_min, &a->symbol_rate_max, &w[0], &w[1], &w[2],
 			   &w[3], &w[4], &w[5], &w[6], &w[7]) != 14)
 			return -EINVAL;

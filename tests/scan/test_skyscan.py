@@ -253,6 +253,10 @@ class CannotScan(unittest.TestCase):
 
     def test_command_line_errors_exit_2(self):
         for args in (["-f", "12000-11000"], ["-s", "0-45"], ["-p", "x"], ["-b", "mid"], ["-t", "9"], ["-d", "E"],
+                     ["-d", "B,C"], ["-d", "U17"], ["-u", "50494:9:1210"], ["-u", "50607:1:900"], ["-u", "50607:1:2131"],
+                     ["-u", "50494:1:1210:3"], ["-u", "50607:1:1210:65"], ["-u", "50607:1:1210:1:256"],
+                     ["-u", "50000:1:1210"], ["-u", "50494:1"], ["-u", "50494:1:1210:1:1:1"],
+                     ["-u", "50494:1:1210", "-l", "10750"],
                      ["-l", "9750/10600"], ["extra"], ["--frequency=1"], ["-x"], ["-f"], ["-t", "8"]):
             with self.subTest(args=args):
                 scan = Scan(args, text=SATELLITE_TUNER)
@@ -278,6 +282,89 @@ class CannotScan(unittest.TestCase):
                 self.assertEqual((scan.status, scan.stdout), (2, ""))
                 self.assertEqual(scan.stderr, f"skyscan: {message}\nTry 'skyscan --help' for more information.\n")
                 self.assertFalse([line for line in scan.log if line.startswith(("open", "ioctl"))])
+
+
+def without_lnb(text):
+    return "".join(line for line in text.splitlines(keepends=True) if not line.startswith("lnb "))
+
+
+with open(DEFAULT_SAT) as f:
+    BUNDLED_EXACT = without_lnb(f.read()) + "jitter off\n"
+
+
+class Switches(unittest.TestCase):
+    def test_each_kind_and_a_cascade_with_its_repeats(self):
+        text = SATELLITE_TUNER + "jitter off\nport B,U3\ntp 11000000 H 27500000 DVB-S QPSK 3/4 0.35 off off\n" \
+            "port mini-B\ntp 12000000 V 22000000 DVB-S2 8PSK 2/3 0.35 on auto\n"
+        cases = [
+            (["-d", "B,U3"], ["e0 10 38 f6", "e0 10 39 f2", "e1 10 38 f6", "e1 10 39 f2"], [], ["11000000"]),
+            (["-d", "U3"], ["e0 10 39 f2"], [], []),
+            (["-d", "mini-B"], [], ["SEC_MINI_B"], ["12000000"]),
+            (["-d", "A,U16,mini-A"], ["e0 10 38 f2", "e0 10 39 ff", "e1 10 38 f2", "e1 10 39 ff"], ["SEC_MINI_A"], []),
+        ]
+        for args, messages, bursts, listed in cases:
+            with self.subTest(args=args):
+                scan = Scan(["-q", *args], text=text)
+                first = scan.log.index("ioctl FE_SET_TONE SEC_TONE_OFF -> 0")
+                sent = scan.log[first + 1:scan.log.index("ioctl FE_SET_TONE SEC_TONE_OFF -> 0", first + 1)]
+                self.assertEqual([line.split(" ", 2)[2][:-5] for line in sent if "MASTER_CMD" in line], messages)
+                self.assertEqual([line.split()[2] for line in sent if "BURST" in line], bursts)
+                self.assertTrue(all(line == "sleep 15 ms" for line in sent if line.startswith("sleep")))
+                self.assertEqual(len([line for line in sent if line.startswith("sleep")]), 1 + len(messages) + len(bursts))
+                self.assertEqual([line.split()[2] for line in scan.stdout.splitlines()], listed)
+
+
+class SingleCable(unittest.TestCase):
+    def test_the_bundled_satellite_through_either_standard_as_received_directly(self):
+        direct = sorted(Scan(["-q"], text=BUNDLED_EXACT).stdout.splitlines())
+        self.assertEqual(len(direct), 32)
+        for standard, band in (("50494", "1:1210"), ("50494", "8:2040:2"), ("50607", "2:1420"), ("50607", "32:2130:64")):
+            with self.subTest(standard=standard, band=band):
+                position = band.split(":")[2] if band.count(":") == 2 else "1"
+                text = BUNDLED_EXACT.replace("tuner 1", f"cable {standard}\nuserband {band.split(':')[0]} "
+                                             f"{band.split(':')[1]}\nposition {position}\ntuner 1")
+                scan = Scan(["-q", "-u", f"{standard}:{band}"], text=text)
+                self.assertEqual((scan.status, scan.stderr), (0, ""))
+                self.assertEqual(sorted(scan.stdout.splitlines()), direct)
+
+    def test_commands_at_18_volts_and_the_band_released_at_the_end(self):
+        text = SATELLITE_TUNER + "jitter off\ncable 50494\nuserband 1 1210\n" \
+            "tp 11778000 H 27500000 DVB-S QPSK 3/4 0.35 off off\n"
+        scan = Scan(["-q", "-u", "50494:1:1210", "-p", "h", "-b", "high"], text=text)
+        frontend = [line for line in scan.log if line.startswith(("ioctl FE_", "sleep"))]
+        self.assertEqual(frontend[:5], ["sleep 2", "ioctl FE_SET_VOLTAGE SEC_VOLTAGE_13 -> 0",
+                                        "ioctl FE_SET_TONE SEC_TONE_OFF -> 0", "sleep 100 ms",
+                                        "ioctl FE_SET_VOLTAGE SEC_VOLTAGE_18 -> 0"])
+        self.assertEqual(frontend[-5:], ["ioctl FE_SET_VOLTAGE SEC_VOLTAGE_18 -> 0", "sleep 10 ms",
+                                         "ioctl FE_DISEQC_SEND_MASTER_CMD e0 10 5a 00 00 -> 0", "sleep 10 ms",
+                                         "ioctl FE_SET_VOLTAGE SEC_VOLTAGE_13 -> 0"])
+        # Between searches the line is at 13 V; every command has its own rise and fall.
+        commands = [i for i, line in enumerate(frontend) if "MASTER_CMD" in line]
+        for i in commands:
+            self.assertEqual(frontend[i - 2:i + 3:2], ["ioctl FE_SET_VOLTAGE SEC_VOLTAGE_18 -> 0",
+                                                       frontend[i], "ioctl FE_SET_VOLTAGE SEC_VOLTAGE_13 -> 0"])
+        self.assertEqual(scan.stdout.split()[1:3], ["HORIZONTAL", "11778000"])
+        self.assertNotIn("FE_SET_TONE SEC_TONE_ON", " ".join(frontend))
+
+    def test_a_protected_band_answers_its_pin_only(self):
+        text = SATELLITE_TUNER + "cable 50607\nuserband 5 1680 pin=42\n" \
+            "tp 11778000 H 27500000 DVB-S QPSK 3/4 0.35 off off\n"
+        for pin, listed in ((":1:42", 1), (":1:41", 0), ("", 0)):
+            with self.subTest(pin=pin):
+                scan = Scan(["-u", f"50607:5:1680{pin}", "-p", "h", "-b", "high"], text=text)
+                self.assertEqual((scan.status, len(scan.stdout.splitlines())), (0, listed))
+                command = "71" if pin else "70"
+                self.assertTrue(all(line.split()[2] == command for line in scan.log if "MASTER_CMD" in line))
+
+    def test_the_summary_counts_the_commands_and_says_what_cannot_come_through(self):
+        text = SATELLITE_TUNER + "cable 50494\nuserband 3 1420\ntp 11778000 H 27500000 DVB-S QPSK 3/4 0.35 off off\n"
+        scan = Scan(["-u", "50494:3:1420", "-p", "h", "-b", "high"], text=text)
+        commands = len([line for line in scan.log if "MASTER_CMD" in line]) - 1  # the release is not counted
+        self.assertRegex(scan.stderr, r"^skyscan: 1 carrier in 1 sweep, [0-9]+ searches, [0-9]+:[0-9]{2}\n"
+                         rf"skyscan: through user band 3 at 1420 MHz, {commands} commands; above 40 Msym/s no "
+                         r"carrier comes through its 40 MHz whole, none was sought\n$")
+        scan = Scan(["-u", "50494:3:1420", "-p", "h", "-b", "high", "-s", "2-30"], text=text)
+        self.assertNotIn("above 40", scan.stderr)
 
 
 class LostOutput(unittest.TestCase):

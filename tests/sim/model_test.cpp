@@ -432,3 +432,136 @@ TEST(Model, EachSeedMeasuresDifferently) {
 }
 
 }  // namespace
+
+// ---- single cable and switches --------------------------------------------
+
+void send(receiver &rx, std::vector<uint8_t> message) {
+  apply_diseqc(rx, message.data(), static_cast<unsigned>(message.size()));
+}
+
+// The symbol rate a search of the tuner's window from `khz` finds, or 0.
+uint32_t seen_at(const receiver &rx, uint32_t khz) {
+  const transponder *tp = find_signal(tuner_view(rx), khz, kWindowKHz, 2000000, 45000000);
+  return tp != nullptr ? tp->words[1] : 0;
+}
+
+const char kCable[] =
+    "cable 50494\nuserband 1 1210\nuserband 3 1420 pin=7\n"
+    "tp 11778000 H 27500000 DVB-S QPSK 3/4 0.35 off off\n"
+    "position 2\ntp 11778000 H 22000000 DVB-S2 8PSK 2/3 0.35 on auto\n";
+
+TEST(Model, ASingleCableCommandMovesItsSliceIntoItsUserBandAndNothingElseDoes) {
+  struct {
+    const char *what;
+    char voltage;  // 'H' 18 V, 'V' 13 V
+    std::vector<uint8_t> command;
+    uint32_t at_1205, at_1415;  // symbol rate seen on user band 1, and 3
+  } cases[] = {
+      {"11778 H high band through band 1", 'H', {0xE0, 0x10, 0x5A, 0x0C, 0xF7}, 27500000, 0},
+      {"at 13 V the LNB does not listen", 'V', {0xE0, 0x10, 0x5A, 0x0C, 0xF7}, 0, 0},
+      {"position 2", 'H', {0xE0, 0x10, 0x5A, 0x1C, 0xF7}, 22000000, 0},
+      {"vertical: nothing there", 'H', {0xE0, 0x10, 0x5A, 0x04, 0xF7}, 0, 0},
+      {"band 3 without its PIN", 'H', {0xE0, 0x10, 0x5A, 0x4D, 0x2C}, 0, 0},
+      {"band 3 with a wrong PIN", 'H', {0xE0, 0x10, 0x5C, 0x4D, 0x2C, 8}, 0, 0},
+      {"band 3 with its PIN", 'H', {0xE0, 0x10, 0x5C, 0x4D, 0x2C, 7}, 0, 27500000},
+      {"band 2 does not exist", 'H', {0xE0, 0x10, 0x5A, 0x2C, 0xF7}, 0, 0},
+      {"the other standard's command", 'H', {0x70, 0x04, 0x36, 0x03}, 0, 0},
+      {"a command cut short", 'H', {0xE0, 0x10, 0x5A, 0x0C}, 0, 0},
+  };
+  receiver &rx = fresh();
+  for (const auto &c : cases) {
+    ASSERT_TRUE(load(kCable, rx).ok);
+    rx.polarisation = c.voltage;
+    send(rx, c.command);
+    EXPECT_EQ(seen_at(rx, 1205000), c.at_1205) << c.what;
+    EXPECT_EQ(seen_at(rx, 1415000), c.at_1415) << c.what;
+  }
+  // Lit, the band stays as commanded whatever the voltage and tone; its
+  // release empties it.
+  send(rx, {0xE0, 0x10, 0x5A, 0x0C, 0xF7});
+  rx.polarisation = 'V';
+  rx.high_band = false;
+  EXPECT_EQ(seen_at(rx, 1205000), 27500000u);
+  rx.polarisation = 'H';
+  send(rx, {0xE0, 0x10, 0x5A, 0x00, 0x00});
+  EXPECT_EQ(seen_at(rx, 1205000), 0u);
+}
+
+TEST(Model, ThroughEn50494TheSpectrumComesOutMirroredAndRounded) {
+  receiver &rx = fresh();
+  ASSERT_TRUE(load("jitter off\nposition 1\ntp 11800000 H 3000000 DVB-S QPSK 3/4 0.35 off off\n" + std::string(kCable), rx).ok);
+  rx.polarisation = 'H';
+  send(rx, {0xE0, 0x10, 0x5A, 0x0C, 0xF8});  // T 248 centres IF 1182 MHz, 11782 at the dish
+  const receiver &view = tuner_view(rx);
+  uint32_t words[8];
+  // 11778 is 4 MHz below the centre, so 4 MHz above it on the cable; 11800 18 MHz below.
+  const transponder *tp = find_signal(view, 1209000, kWindowKHz, 20000000, 45000000);
+  ASSERT_NE(tp, nullptr);
+  result_words(view, *tp, 1209000, words);
+  EXPECT_EQ(words[0], 1214000000u);
+  tp = find_signal(view, 1187000, kWindowKHz, 2000000, 4000000);
+  ASSERT_NE(tp, nullptr);
+  result_words(view, *tp, 1187000, words);
+  EXPECT_EQ(words[0], 1192000000u);
+}
+
+TEST(Model, APassbandPassesWhatTheRuleSaysUpToItsEdge) {
+  struct {
+    const char *rule;
+    uint32_t khz;  // at the dish; EN 50607 through 1210 centres 11778
+    uint32_t symbol_rate;
+    const char *rolloff;
+    bool passes;
+  } cases[] = {
+      {"symbols", 11788000, 20000000, "0.35", true},   // its band ends on the edge
+      {"symbols", 11788001, 20000000, "0.35", false},  // a kHz past it
+      {"symbols", 11768000, 20000000, "0.35", true},
+      {"symbols", 11778000, 40000000, "0.20", true},
+      {"symbols", 11778000, 40001000, "0.20", false},
+      {"occupied", 11778000, 33333000, "0.20", true},  // 39.9996 MHz occupied
+      {"occupied", 11778000, 30000000, "0.35", false},
+      {"occupied", 11785000, 20000000, "0.25", true},  // 25 MHz, 7 off the centre
+      {"occupied", 11786000, 20000000, "0.25", false},
+  };
+  receiver &rx = fresh();
+  for (const auto &c : cases) {
+    char text[256];
+    snprintf(text, sizeof text, "cable 50607 pass=%s\nuserband 1 1210\ntp %u H %u DVB-S2 8PSK 3/4 %s on auto\n", c.rule,
+             c.khz, c.symbol_rate, c.rolloff);
+    ASSERT_TRUE(load(text, rx).ok);
+    rx.polarisation = 'H';
+    send(rx, {0x70, 0x04, 0x36, 0x03});
+    bool seen = false;
+    for (uint32_t khz = 1185000; khz < 1235000; khz += 5000) seen |= seen_at(rx, khz) != 0;
+    EXPECT_EQ(seen, c.passes) << c.rule << " " << c.khz << " " << c.symbol_rate;
+  }
+}
+
+TEST(Model, CascadedAndToneBurstSwitchesRouteAsCommittedOnesDo) {
+  receiver &rx = fresh();
+  ASSERT_TRUE(load("port A,U3\ntp 11000000 H 27500000 DVB-S QPSK 3/4 0.35 off off\n"
+                   "port B,U3\ntp 11000000 H 22000000 DVB-S QPSK 3/4 0.35 off off\n"
+                   "port B,U4\ntp 11000000 H 5000000 DVB-S QPSK 3/4 0.35 off off\n"
+                   "port C,mini-B\ntp 11000000 H 3000000 DVB-S QPSK 3/4 0.35 off off\n",
+                   rx)
+                  .ok);
+  auto found = [&rx]() {
+    const transponder *tp = find_signal(rx, 1245000, kWindowKHz, 2000000, 45000000);
+    return tp != nullptr ? tp->words[1] : 0u;
+  };
+  EXPECT_EQ(found(), 0u);  // at power-up every switch is on its first port
+  send(rx, {0xE0, 0x10, 0x39, 0xF2});  // port 3 of the switch behind A
+  EXPECT_EQ(found(), 27500000u);
+  send(rx, {0xE0, 0x10, 0x38, 0xF6});  // committed B: its own switch is still on 1
+  EXPECT_EQ(found(), 0u);
+  send(rx, {0xE1, 0x10, 0x39, 0xF3});  // a repeat reaches it as well
+  EXPECT_EQ(found(), 5000000u);
+  send(rx, {0xE0, 0x10, 0x39, 0xF2});
+  EXPECT_EQ(found(), 22000000u);
+  send(rx, {0xE0, 0x10, 0x38, 0xF8});  // C, burst still A
+  EXPECT_EQ(found(), 0u);
+  apply_burst(rx, 1);
+  EXPECT_EQ(found(), 3000000u);
+  EXPECT_NE(carriers_of(rx).find("port=B uncommitted=4"), std::string::npos);
+  EXPECT_NE(carriers_of(rx).find("port=C burst=B"), std::string::npos);
+}

@@ -64,10 +64,23 @@ PORTS_SAT = (SATELLITE_TUNER + "demodulator wider\nport A\n"
              "port B\ntp 11012000 H 27500000 DVB-S2 8PSK 2/3 0.35 on auto\n"
              "tp 11032000 H 3000000 DVB-S2 QPSK 3/4 0.20 off auto\n"
              "tp 12100000 V 22000000 DVB-S QPSK 5/6 0.35 off off\n")
+CABLE_SAT = (SATELLITE_TUNER + "cable 50494\nuserband 1 1210\nuserband 4 1680 pin=99\n"
+             + "".join(line + "\n" for line in DEFAULT_SAT.splitlines() if line.startswith("tp ")))
+JESS_SAT = (SATELLITE_TUNER + "cable 50607 pass=occupied\nuserband 12 1420 pin=7\nposition 3\n"
+            + "".join(line + "\n" for line in DEFAULT_SAT.splitlines() if line.startswith("tp ")))
+CASCADE_SAT = (SATELLITE_TUNER + "port A,U2\ntp 11000000 H 27500000 DVB-S QPSK 3/4 0.35 off off\n"
+               "port C,U2\ntp 11012000 H 27500000 DVB-S2 8PSK 2/3 0.35 on auto\n"
+               "port C,U5\ntp 12100000 V 22000000 DVB-S QPSK 5/6 0.35 off off\n"
+               "port mini-B\ntp 11500000 V 5000000 DVB-S2 QPSK 3/4 0.20 off auto\n")
 SKYSCAN_CASES = [
     ("skyscan, bundled satellite", DEFAULT_SAT, ["-q"]),
     ("skyscan, bundled satellite, wider demodulator and summary", DEFAULT_SAT + "demodulator wider\n", ["-p", "v"]),
     ("skyscan, DiSEqC port B", PORTS_SAT, ["-q", "-d", "B"]),
+    ("skyscan, EN 50494 user band 1 and the summary", CABLE_SAT, ["-u", "50494:1:1210", "-p", "h"]),
+    ("skyscan, EN 50494 user band 4 with its PIN", CABLE_SAT, ["-q", "-u", "50494:4:1680:1:99", "-b", "high"]),
+    ("skyscan, EN 50607 user band 12, position 3, PIN", JESS_SAT, ["-q", "-u", "50607:12:1420:3:7", "-p", "v"]),
+    ("skyscan, a switch behind port C of a committed one", CASCADE_SAT, ["-q", "-d", "C,U5"]),
+    ("skyscan, tone burst B", CASCADE_SAT, ["-q", "-d", "mini-B", "-p", "v"]),
     ("skyscan, busy frontend", SATELLITE_TUNER + "fault frontend open\n", []),
     ("skyscan, LNB that cannot be set", SATELLITE_TUNER + "fault frontend lnb\n", []),
     ("skyscan, refused windows", SATELLITE_TUNER + "fault request=1 ret=-22\n", ["-q", "-b", "low"]),
@@ -102,20 +115,25 @@ def load_into_kernel(description, lnb, sweep):
 
 
 def searches_made(log):
-    """Each search window of a run, with the LNB as the requests before it set
-    it: "query POL BAND PORT HZ SR_MIN SR_MAX"."""
-    polarisation, band, port, queries = "H", 0, 0, []
+    """Each search window of a run ("query HZ SR_MIN SR_MAX") after the
+    frontend requests that set the LNB before it, for simrx-steps to replay:
+    "voltage 13|18|off", "tone on|off", "diseqc XX..", "burst A|B"."""
+    lines = []
     for line in log:
         words = line.split()
-        if line.startswith("ioctl FE_SET_VOLTAGE SEC_VOLTAGE_") and line.endswith("-> 0"):
-            polarisation = {"13": "V", "18": "H"}.get(words[2].rsplit("_", 1)[1], polarisation)
-        elif line.startswith("ioctl FE_SET_TONE ") and line.endswith("-> 0"):
-            band = 1 if words[2] == "SEC_TONE_ON" else 0
-        elif line.startswith("ioctl FE_DISEQC_SEND_MASTER_CMD e0 10 38 ") and line.endswith("-> 0"):
-            port = (int(words[5], 16) >> 2) & 3
-        elif line.startswith("ioctl BS_SET_PARAMS "):
-            queries.append(f"query {polarisation} {band} {port} {words[2]} {words[3]} {words[4]}")
-    return queries
+        if not line.startswith("ioctl ") or not line.endswith("-> 0"):
+            continue
+        if words[1] == "FE_SET_VOLTAGE":
+            lines.append("voltage " + words[2].rsplit("_", 1)[1].lower())
+        elif words[1] == "FE_SET_TONE":
+            lines.append("tone " + ("on" if words[2] == "SEC_TONE_ON" else "off"))
+        elif words[1] == "FE_DISEQC_SEND_MASTER_CMD":
+            lines.append("diseqc " + " ".join(words[2:-2]))
+        elif words[1] == "FE_DISEQC_SEND_BURST":
+            lines.append("burst " + words[2][-1])
+        elif words[1] == "BS_SET_PARAMS":
+            lines.append(f"query {words[2]} {words[3]} {words[4]}")
+    return lines
 
 
 def run_on_kernel(description, lnb, args, sweep, program=SKYSWEEP):
