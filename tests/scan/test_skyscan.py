@@ -103,7 +103,10 @@ def on_a_terminal(args, text):
         sat = os.path.join(rundir, "receiver.sat")
         with open(sat, "w") as f:
             f.write(text)
-        leader, terminal = pty.openpty()
+        try:
+            leader, terminal = pty.openpty()
+        except OSError as e:  # a root without /dev/pts (a fresh chroot)
+            raise unittest.SkipTest(f"no pseudo-terminal here: {e}")
         scan = subprocess.Popen([SIMRX, "-s", sat, "-d", rundir, SKYSCAN, *args], stdout=subprocess.DEVNULL,
                                 stderr=terminal)
         os.close(terminal)
