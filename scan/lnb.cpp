@@ -91,7 +91,7 @@ uint32_t share_budget(const planned_sweep *sweeps, int count, int index, uint32_
 
 uint32_t plain_searches(int count) { return kPlainSearches * static_cast<uint32_t>(count); }
 
-static void pause_ns(long ns) {
+void pause_ns(long ns) {
   timespec t = {0, ns};
   (void)nanosleep(&t, nullptr);  // a shorter pause only risks the message
 }

@@ -57,6 +57,10 @@ uint32_t share_budget(const planned_sweep *sweeps, int count, int index, uint32_
 // What the plain sweep makes for `count` sweeps: 120 searches each.
 uint32_t plain_searches(int count);
 
+// Waits `ns` nanoseconds (less than a second) between LNB messages; a
+// signal cutting it short only risks the message that follows.
+void pause_ns(long ns);
+
 enum lnb_step { LNB_DONE, LNB_VOLTAGE, LNB_TONE, LNB_DISEQC, LNB_BURST };
 
 // Sets voltage (13 V vertical, 18 V horizontal), sends the switches'

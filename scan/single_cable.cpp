@@ -34,7 +34,6 @@
 #include "single_cable.h"
 
 #include <cstring>
-#include <ctime>
 #include <linux/dvb/frontend.h>
 #include <sys/ioctl.h>
 
@@ -81,11 +80,6 @@ cable_message channel_command(const user_band &band, uint32_t word, uint8_t lane
 // The line must be at 18 V at least 4 ms before the message, and the LNB
 // takes it a few ms after it before the voltage drops back to 13 V.
 constexpr long kRaisedNs = 10000000, kHeldNs = 10000000;
-
-static void pause_ns(long ns) {
-  timespec t = {0, ns};
-  (void)nanosleep(&t, nullptr);  // cut short, the LNB may miss the message; the search then finds nothing
-}
 
 lnb_step send_cable_message(int fd, const cable_message &m) {
   if (ioctl(fd, FE_SET_VOLTAGE, static_cast<unsigned long>(SEC_VOLTAGE_18)) != 0) return LNB_VOLTAGE;

@@ -2,18 +2,14 @@
 #include "switches.h"
 
 #include <cstring>
-#include <ctime>
 #include <linux/dvb/frontend.h>
 #include <sys/ioctl.h>
+
+#include "lnb.h"
 
 constexpr long kDiseqcPauseNs = 15000000;  // after each message or burst
 constexpr uint8_t kFirst = 0xE0, kRepeat = 0xE1, kAnySwitch = 0x10;
 constexpr uint8_t kCommitted = 0x38, kUncommitted = 0x39;
-
-static void pause_ns(long ns) {
-  timespec t = {0, ns};
-  (void)nanosleep(&t, nullptr);  // a shorter pause only risks the message
-}
 
 // "U1" to "U16": the port from 0, or -1.
 static int uncommitted_port(const char *text, size_t length) {
