@@ -233,9 +233,13 @@ class CannotScan(unittest.TestCase):
                 self.assertEqual((scan.status, scan.stdout, scan.stderr), (1, "", message))
 
     def test_a_driver_that_refuses_every_window(self):
-        scan = Scan(["-q"], text=SATELLITE_TUNER + "fault request=1 ret=-22\n")
-        self.assertEqual(scan.status, 1)
-        self.assertEqual(scan.stderr, "skyscan: the driver refused every search window (request 1 failed 410 times)\n")
+        # Its own line alone, quiet or not: no empty-sky hint beside it.
+        for args in ([], ["-q"]):
+            with self.subTest(args=args):
+                scan = Scan(args, text=SATELLITE_TUNER + "fault request=1 ret=-22\n")
+                self.assertEqual(scan.status, 1)
+                self.assertEqual(scan.stderr,
+                                 "skyscan: the driver refused every search window (request 1 failed 410 times)\n")
 
     def test_an_interrupted_scan_ends_its_line(self):
         with tempfile.TemporaryDirectory() as rundir:
