@@ -21,7 +21,7 @@ constexpr int kRoom = 512;
 // (the test prints its figures; raise these to them), one that loses a
 // single carrier or leaves one more sky incomplete fails. (Measuring the
 // driver's precision on the first wide carriers costs up to four searches a
-// scan, where a coarse driver's duplicates fell by five sixths in the grid
+// scan, where a coarse driver's duplicates fell by four fifths in the grid
 // benchmark; stepping further past empty windows where the reach is seen
 // to be wide found 270 more carriers here under the widest preference with
 // half reach, and left 3 more skies short of whole.)
