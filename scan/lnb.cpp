@@ -121,3 +121,16 @@ const char *lnb_step_name(lnb_step step) {
   }
   return "";
 }
+
+bool read_lnb(int fd, uint8_t *lane, bool *high_band) {
+  dtv_property props[2] = {};
+  props[0].cmd = DTV_VOLTAGE;
+  props[1].cmd = DTV_TONE;
+  dtv_properties request = {2, props};
+  if (ioctl(fd, FE_GET_PROPERTY, &request) != 0) return false;
+  uint32_t voltage = props[0].u.data;
+  if (voltage != SEC_VOLTAGE_13 && voltage != SEC_VOLTAGE_18) return false;
+  *lane = voltage == SEC_VOLTAGE_13 ? 1 : 0;
+  *high_band = props[1].u.data == SEC_TONE_ON;
+  return true;
+}

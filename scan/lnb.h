@@ -68,3 +68,7 @@ enum lnb_step { LNB_DONE, LNB_VOLTAGE, LNB_TONE, LNB_DISEQC, LNB_BURST };
 // errno telling why, or LNB_DONE.
 lnb_step set_lnb(int frontend_fd, uint8_t lane, bool high_band, const switch_route &route);
 const char *lnb_step_name(lnb_step step);
+
+// The setting a frontend holds its LNB at, as its voltage and tone read
+// back: false when they cannot be read or the LNB is not powered.
+bool read_lnb(int frontend_fd, uint8_t *lane, bool *high_band);

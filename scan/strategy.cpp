@@ -57,8 +57,10 @@ static uint32_t windows_left(const sweep_run &run, uint32_t from) {
 
 // Whether `extra` searches fit while the rest of the sweep from `resume`
 // stays affordable at one window per search.
+static bool halted(const sweep_run &run) { return run.sweep.halted != nullptr && *run.sweep.halted; }
+
 static bool affordable(const sweep_run &run, uint32_t extra, uint32_t resume) {
-  return !run.tally.stopped && run.used + extra + windows_left(run, resume) <= run.sweep.budget;
+  return !run.tally.stopped && !halted(run) && run.used + extra + windows_left(run, resume) <= run.sweep.budget;
 }
 
 static uint8_t row(uint32_t value, uint32_t rows) { return value < rows ? static_cast<uint8_t>(value) : kUnknown; }
@@ -335,7 +337,7 @@ void run_sweep(const sweep_setup &sweep, uint8_t index, const scan_driver &drive
   uint32_t known_skirt = 0;              // of the carrier ending there, if one does
   bool known_carrier = false;
   uint32_t f = sweep.if_low_khz;
-  while (f < sweep.if_high_khz && run.used < sweep.budget && !tally.stopped) {
+  while (f < sweep.if_high_khz && run.used < sweep.budget && !tally.stopped && !halted(run)) {
     uint32_t step_end = f + window(run);
     carrier_view x = look(run, f, sweep.sr_max, kMaxRetries, step_end);
     if (!x.valid) {
@@ -385,5 +387,7 @@ void fill_gaps(const sweep_setup &sweep, uint8_t index, uint32_t min_khz, const 
     if (widest == nullptr || !affordable(run, 1, sweep.if_high_khz)) return;
     widest->done = true;
     fill_gap(run, *widest, sweep.if_high_khz);
+    // A tuner given up leaves the gap whole to another.
+    if (halted(run)) widest->done = false;
   }
 }

@@ -53,6 +53,7 @@ struct sweep_setup {
   uint32_t oscillator_khz;
   bool inverted;                     // oscillator above the band: dish = LO - IF
   uint32_t budget;                   // searches this sweep may make, at least its windows
+  const bool *halted = nullptr;      // when set, the tuner is given up: no search follows
 };
 
 struct scan_sink {
