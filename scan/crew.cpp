@@ -223,7 +223,7 @@ bool switch_cable(crew &c, member_run &m, int sweep) {
   cable_run &k = c.cables[cable];
   k.working++;  // its mates wait while it moves
   pthread_mutex_unlock(&c.lock);
-  bool set = c.hooks->set_lnb(c.hooks->context, cable, c.plan->sweeps[sweep], sweep);
+  bool set = c.hooks->set_lnb(c.hooks->context, m.index, c.plan->sweeps[sweep], sweep);
   pthread_mutex_lock(&c.lock);
   k.working--;
   if (!set) {

@@ -32,9 +32,9 @@ struct crew_member {
 };
 
 struct crew_hooks {
-  // Sets `cable` for sweep `index` of the plan; false when it cannot, which
-  // ends the work of every member on that cable.
-  bool (*set_lnb)(void *context, int cable, const planned_sweep &sweep, int index);
+  // Member `member` sets its cable for sweep `index` of the plan; false
+  // when it cannot, which ends the work of every member on that cable.
+  bool (*set_lnb)(void *context, int member, const planned_sweep &sweep, int index);
   // Waits a moment, for a member with nothing to do yet.
   void (*pause)(void *context, int member);
   // A member's last act on its own thread: its work is done, or its tuner

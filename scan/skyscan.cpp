@@ -661,6 +661,7 @@ static int scan(const options &o, tuner_slot *slots) {
 
 static crew_room g_room;
 static crew_report g_report;
+static int g_member_slot[kMaxCrew];  // the slots that scan, in member order
 static scan_tally g_cable_tallies[kMaxCrew];  // a user band that fails ends its own tuner only
 
 // The slot that sets a cable's LNB: the first tuner given on it, the one
@@ -671,18 +672,15 @@ static tuner_slot &driving_slot(const scan_run &run, int cable) {
   return run.slots[i];
 }
 
-static bool set_cable(void *context, int cable, const planned_sweep &p, int /*index*/) {
+static bool set_cable(void *context, int member, const planned_sweep &p, int /*index*/) {
   auto &run = *static_cast<scan_run *>(context);
-  return switch_lnb(*run.given, run, driving_slot(run, cable), p);
+  return switch_lnb(*run.given, run, driving_slot(run, run.given->cable_of[g_member_slot[member]]), p);
 }
 
 static void idle(void * /*context*/, int /*member*/) {
   timespec t = {0, kIdleNs};
   (void)nanosleep(&t, nullptr);
 }
-
-// The slots that scan, in member order.
-static int g_member_slot[kMaxCrew];
 
 static void member_ended(void *context, int member, bool /*failed*/) {
   auto &run = *static_cast<scan_run *>(context);
