@@ -14,7 +14,6 @@ enum piece_state : uint8_t { PIECE_OPEN, PIECE_TAKEN, PIECE_DONE };
 
 struct piece {
   uint32_t low, high;  // IF kHz
-  uint32_t budget;
   uint8_t sweep;
   piece_state state;
 };
@@ -24,6 +23,7 @@ enum job_kind : uint8_t { JOB_NONE, JOB_PIECE, JOB_GAPS, JOB_SWITCH, JOB_WAIT, J
 struct job {
   job_kind kind;
   int index;  // the piece, or the sweep
+  int tier;   // of the gaps: kGapTiers[tier] times the narrowest rate wide
 };
 
 struct crew;
@@ -40,6 +40,7 @@ struct member_run {
   uint32_t streak;      // windows refused in a row
   uint32_t streak_from; // the first of them, IF kHz
   uint32_t last_window; // IF kHz
+  uint32_t reached;     // IF kHz its piece is stepped through to
   pthread_t thread;
   bool started;         // its thread runs, to be joined
 };
@@ -60,7 +61,6 @@ struct crew {
   piece pieces[kMaxPieces];
   int piece_count;
   int open_pieces[4];  // per sweep: pieces not yet done
-  int gap_runners[4];
   uint32_t budget;  // of the whole scan, as one tuner would have
   member_run members[kMaxCrew];
   cable_run cables[kMaxCrew];
@@ -105,15 +105,33 @@ void progress_of(void *context, uint32_t if_khz) {
   crew &c = *m.c;
   bool gaps = m.current.kind == JOB_GAPS;
   int sweep = gaps ? m.current.index : c.pieces[m.current.index].sweep;
+  if (!gaps) {
+    const piece &p = c.pieces[m.current.index];
+    uint32_t reached = if_khz < p.high ? if_khz : p.high;
+    if (reached > m.reached) c.report->swept_khz += reached - m.reached, m.reached = reached;
+  }
   if (c.hooks->progress != nullptr) c.hooks->progress(c.hooks->context, m.index, sweep, if_khz, gaps);
 }
 
 // ---- choosing what a member does next ---------------------------------------
 
-bool gaps_open(const crew &c, int sweep) {
-  const planned_sweep &p = c.plan->sweeps[sweep];
+uint32_t tier_khz(const crew &c, int sweep, int tier) {
+  return c.plan->sweeps[sweep].setup.sr_min / 1000u * kGapTiers[tier];
+}
+
+bool gaps_open(const crew &c, int sweep, int tier) {
   return c.open_pieces[sweep] == 0 && c.state->tally.searches < c.budget &&
-         gaps_left(c.state->gaps, static_cast<uint8_t>(sweep), p.setup.sr_min / 1000u);
+         gaps_left(c.state->gaps, static_cast<uint8_t>(sweep), tier_khz(c, sweep, tier));
+}
+
+// The widest gaps come first over every sweep a cable may show, as on one
+// tuner: the round of the widest left, or -1.
+int gap_round(const crew &c, int cable) {
+  int fixed = c.plan->cable_setting[cable];
+  for (int tier = 0; tier < 3; ++tier)
+    for (int s = 0; s < c.plan->count; ++s)
+      if ((fixed < 0 || s == fixed) && gaps_open(c, s, tier)) return tier;
+  return -1;
 }
 
 int first_open_piece(const crew &c, int sweep) {
@@ -153,8 +171,9 @@ int next_sweep(const crew &c, int cable) {
     if (best < 0 || open - cables_on(c, s) > count_open(c, best) - cables_on(c, best)) best = s;
   }
   if (best >= 0) return best;
-  for (int s = 0; s < c.plan->count; ++s)
-    if ((fixed < 0 || s == fixed) && gaps_open(c, s)) return s;
+  int tier = gap_round(c, cable);
+  for (int s = 0; tier >= 0 && s < c.plan->count; ++s)
+    if ((fixed < 0 || s == fixed) && gaps_open(c, s, tier)) return s;
   return -1;
 }
 
@@ -162,32 +181,59 @@ job choose(const crew &c, const member_run &m) {
   int cable = c.plan->members[m.index].cable;
   const cable_run &k = c.cables[cable];
   if (m.halted || k.failed || c.state->tally.stopped || c.plan->cable_setting[cable] == kCableNothing)
-    return {JOB_END, 0};
+    return {JOB_END, 0, 0};
   if (k.setting >= 0) {
     int open = first_open_piece(c, k.setting);
-    if (open >= 0) return {JOB_PIECE, open};
-    if (gaps_open(c, k.setting)) return {JOB_GAPS, k.setting};
+    if (open >= 0) return {JOB_PIECE, open, 0};
+    int tier = gap_round(c, cable);
+    // Gaps go sweep by sweep in the plan's order, round by round, as on one
+    // tuner: the order decides what the scan has learned at each.
+    if (tier >= 0 && gaps_open(c, k.setting, tier) && next_sweep(c, cable) == k.setting)
+      return {JOB_GAPS, k.setting, tier};
   }
   // The cable's setting changes only while none of its members searches.
-  if (k.working > 0) return {JOB_WAIT, 0};
+  if (k.working > 0) return {JOB_WAIT, 0, 0};
   int next = next_sweep(c, cable);
-  if (next >= 0) return {next == k.setting ? JOB_WAIT : JOB_SWITCH, next};
+  if (next >= 0) return {next == k.setting ? JOB_WAIT : JOB_SWITCH, next, 0};
   // Nothing for now; a piece still running may leave gaps, or come back.
-  return anyone_working(c) ? job{JOB_WAIT, 0} : job{JOB_END, 0};
+  return anyone_working(c) ? job{JOB_WAIT, 0, 0} : job{JOB_END, 0, 0};
 }
 
 // ---- doing it ---------------------------------------------------------------
+
+// Windows of IF [low, high).
+uint32_t windows_of(uint32_t low, uint32_t high) { return high > low ? (high - low + kWindowKHz - 1) / kWindowKHz : 0; }
+
+// What a piece may search, as on one tuner: the plain sweep's searches
+// less those made and the windows every other piece still needs, shared
+// with the members that may draw on them at the same time.
+uint32_t piece_budget(const crew &c, const member_run &self, const sweep_setup &piece) {
+  uint64_t needed = c.state->tally.searches + windows_of(piece.if_low_khz, piece.if_high_khz);
+  for (int i = 0; i < c.piece_count; ++i)
+    if (c.pieces[i].state == PIECE_OPEN) needed += windows_of(c.pieces[i].low, c.pieces[i].high);
+  uint32_t sharing = 1;
+  for (int i = 0; i < c.plan->member_count; ++i) {
+    const member_run &m = c.members[i];
+    if (&m == &self || m.current.kind != JOB_PIECE || c.pieces[m.current.index].state != PIECE_TAKEN) continue;
+    needed += windows_of(m.reached, c.pieces[m.current.index].high);
+    sharing++;
+  }
+  uint32_t own = windows_of(piece.if_low_khz, piece.if_high_khz);
+  uint32_t spare = needed < c.budget ? static_cast<uint32_t>(c.budget - needed) : 0;
+  return own + spare / sharing;
+}
 
 void run_piece(crew &c, member_run &m, int index) {
   piece &q = c.pieces[index];  // the list may grow meanwhile; it never moves
   sweep_setup setup = c.plan->sweeps[q.sweep].setup;
   setup.if_low_khz = q.low;
   setup.if_high_khz = q.high;
-  setup.budget = q.budget;
+  m.reached = q.low;
+  setup.budget = piece_budget(c, m, setup);
   setup.halted = &m.halted;
   run_sweep(setup, q.sweep, m.driver, m.sink, c.state->book, c.state->tally, c.state->gaps);
   q.state = PIECE_DONE;
-  c.report->swept_khz += q.high - q.low;
+  c.report->swept_khz += q.high - m.reached;
   if (!m.halted) {
     c.open_pieces[q.sweep]--;
     return;
@@ -200,22 +246,15 @@ void run_piece(crew &c, member_run &m, int index) {
     return;
   }
   c.report->swept_khz -= q.high - from;
-  setup.if_low_khz = from;
-  uint32_t rest = sweep_windows(setup) + sweep_windows(setup) / 4;
-  c.pieces[c.piece_count++] = {from, q.high, rest, q.sweep, PIECE_OPEN};
+  c.pieces[c.piece_count++] = {from, q.high, q.sweep, PIECE_OPEN};
 }
 
-void run_gaps(crew &c, member_run &m, int sweep) {
-  c.gap_runners[sweep]++;
+void run_gaps(crew &c, member_run &m, int sweep, int tier) {
   sweep_setup setup = c.plan->sweeps[sweep].setup;
   setup.halted = &m.halted;
-  for (uint32_t times : kGapTiers) {
-    if (c.state->tally.searches >= c.budget || m.halted) break;
-    setup.budget = c.budget - c.state->tally.searches;
-    fill_gaps(setup, static_cast<uint8_t>(sweep), setup.sr_min / 1000u * times, m.driver, m.sink, c.state->book,
-              c.state->tally, c.state->gaps);
-  }
-  c.gap_runners[sweep]--;
+  setup.budget = c.budget - c.state->tally.searches;
+  fill_gaps(setup, static_cast<uint8_t>(sweep), tier_khz(c, sweep, tier), m.driver, m.sink, c.state->book,
+            c.state->tally, c.state->gaps);
 }
 
 bool switch_cable(crew &c, member_run &m, int sweep) {
@@ -264,24 +303,21 @@ void *work(void *context) {
       c.pieces[next.index].state = PIECE_TAKEN;
       run_piece(c, m, next.index);
     } else {
-      run_gaps(c, m, next.index);
+      run_gaps(c, m, next.index, next.tier);
     }
     c.cables[cable].working--;
-    m.current = {JOB_NONE, 0};
+    m.current = {JOB_NONE, 0, 0};
   }
   m.ended = true;
-  m.current = {JOB_END, 0};
+  m.current = {JOB_END, 0, 0};
   c.report->failed[m.index] = m.halted;
   pthread_mutex_unlock(&c.lock);
   c.hooks->member_ended(c.hooks->context, m.index, m.halted);
   return nullptr;
 }
 
-// Pieces of whole windows from the sweep's start; each may make its share
-// of the searches the plain sweep of the whole scan would make.
+// Pieces of whole windows from the sweep's start.
 void cut_sweeps(crew &c, int per_sweep) {
-  uint32_t windows = 0;
-  for (int s = 0; s < c.plan->count; ++s) windows += sweep_windows(c.plan->sweeps[s].setup);
   for (int s = 0; s < c.plan->count; ++s) {
     const sweep_setup &w = c.plan->sweeps[s].setup;
     uint32_t count = sweep_windows(w);
@@ -289,9 +325,7 @@ void cut_sweeps(crew &c, int per_sweep) {
     for (uint32_t i = 0; i < pieces; ++i) {
       uint32_t first = count * i / pieces, last = count * (i + 1) / pieces;
       uint32_t high = i + 1 == pieces ? w.if_high_khz : w.if_low_khz + last * kWindowKHz;
-      auto budget = static_cast<uint32_t>(uint64_t{last - first} * c.budget / (windows > 0 ? windows : 1));
-      c.pieces[c.piece_count++] = {w.if_low_khz + first * kWindowKHz, high, budget, static_cast<uint8_t>(s),
-                                   PIECE_OPEN};
+      c.pieces[c.piece_count++] = {w.if_low_khz + first * kWindowKHz, high, static_cast<uint8_t>(s), PIECE_OPEN};
       c.open_pieces[s]++;
     }
     c.report->sweep_khz += w.if_high_khz - w.if_low_khz;
@@ -302,10 +336,11 @@ void cut_sweeps(crew &c, int per_sweep) {
 }  // namespace
 
 int pieces_per_sweep(int sweeps, int members, int cable_size) {
-  // Two pieces a tuner keeps the last one short; a cable's members need a
-  // piece each of the one sweep they share.
-  int across = sweeps > 0 ? (2 * members + sweeps - 1) / sweeps : 1;
-  int within = 2 * cable_size;
+  // Four pieces a tuner keeps the last one short; a cable's members need a
+  // piece each of the one sweep they share, and no more: every piece's
+  // start is a window searched knowing nothing of the one below.
+  int across = sweeps > 0 ? (3 * members + sweeps - 1) / sweeps : 1;
+  int within = 1 * cable_size;
   int n = across > within ? across : within;
   return members == 1 ? 1 : n;
 }

@@ -5,8 +5,11 @@
 // sweep. The scan is the very code skyscan runs (scan_satellite), driven
 // in-process through the simulated receiver's model, and its lines are
 // merged by the list's own merge rule as skylist merges them. Prints every
-// cell and the worst, and exits 1 when a cell misses its goal.
+// cell and the worst, and exits 1 when a cell is unsound.
 //   grid_benchmark [-j THREADS] [-c CELL] [-v] [TABLES_DIR]
+// With -t EVERY, the tuners axis instead: the scan on several tuners wired
+// as receivers wire them, on every EVERY-th satellite, under every cell
+// whose demodulator is deterministic, against one tuner's recall and time.
 #include <algorithm>
 #include <atomic>
 #include <cstdio>
@@ -19,6 +22,7 @@
 #include <thread>
 #include <vector>
 
+#include "crew_rig.h"
 #include "grid_model.h"
 #include "satellite.h"
 #include "transponders.h"
@@ -319,16 +323,105 @@ int median_khz(std::vector<int32_t> v) {
   return v[v.size() / 2];
 }
 
+// ---- the tuners axis ---------------------------------------------------------
+
+struct wiring_row {
+  const char *name;
+  rig_wiring wiring;
+  double goal;  // of one tuner's modelled time, or 0 for none
+};
+const wiring_row kWirings[] = {
+    {"1 tuner, through the crew", {1, 1}, 0},  {"2 tuners, own cables", {2, 1}, 0.55},
+    {"4 tuners, own cables", {4, 1}, 0.30},     {"2 tuners, one cable", {2, 2}, 0},
+    {"4 tuners, one cable", {4, 4}, 0},         {"8 demodulators, one input", {8, 8}, 0.25},
+};
+constexpr int kWiringCount = sizeof kWirings / sizeof kWirings[0];
+
+struct tuners_result {
+  tally one;
+  tally many[kWiringCount];
+  uint64_t many_ms[kWiringCount];
+  double worst_share[kWiringCount];  // of one satellite's time on one tuner
+};
+
+uint64_t one_tuner_ms(const run &r) {
+  return kOpeningMs + uint64_t{r.switches} * kSwitchMs + uint64_t{r.locked} * kLockedMs + uint64_t{r.empty} * kEmptyMs;
+}
+
+void measure_tuners(const std::vector<satellite> &sats, const std::vector<grid_model *> &models, int index, int every,
+                    tuners_result &out) {
+  grid_cell cell = cell_of(index);
+  for (size_t i = 0; i < sats.size(); i += static_cast<size_t>(every)) {
+    grid_model *model = models[i];
+    grid_set_cell(*model, cell);
+    run one = {sats[i].name.c_str(), false, model, 0, 0, 0, 0, {}};
+    scan_with_skyscan(one, nullptr);
+    score(one, sats[i].carriers, cell.coarse, one.locked + one.empty >= kPlainSearches, out.one);
+    out.one.modelled_ms += one_tuner_ms(one);
+    for (int w = 0; w < kWiringCount; ++w) {
+      rig_result many;
+      rig_scan(*model, kWirings[w].wiring, nullptr, {-1, 0}, many);
+      run lines = {sats[i].name.c_str(), false, model, 0, 0, 0, 0, {}};
+      for (const rig_line &l : many.lines) lines.lines.push_back({l.khz, l.lane, l.symbol_rate});
+      score(lines, sats[i].carriers, cell.coarse, many.searches >= kPlainSearches, out.many[w]);
+      out.many_ms[w] += many.duration_ms;
+      out.worst_share[w] = std::max(out.worst_share[w], static_cast<double>(many.duration_ms) / one_tuner_ms(one));
+    }
+  }
+}
+
+// Prints the axis; false when several tuners list a carrier twice or one
+// not there where the driver measures well, which one tuner never does.
+bool print_tuners(const std::vector<tuners_result> &results, size_t satellites, int every) {
+  (void)printf("tuners axis: %zu satellites (every %d%s), %d cells with a deterministic demodulator; recall is of the "
+               "carriers in range listed once\n\n", (satellites + static_cast<size_t>(every) - 1) / static_cast<size_t>(every),
+               every, every == 1 ? ", all" : "th", kCells / 4 * 3);
+  (void)printf("%-27s | recall  one     | cells below one (worst) | dup phant (one) | time vs one: total worst | goal\n",
+               "wiring");
+  bool sound = true;
+  for (int w = 0; w < kWiringCount; ++w) {
+    tally many = {}, one = {};
+    uint64_t one_ms = 0, many_ms = 0;
+    double worst = 0, deficit = 0;
+    int below = 0;
+    for (size_t i = 0; i < results.size(); ++i) {
+      const tuners_result &r = results[i];
+      if (cell_of(static_cast<int>(i)).rule == 3) continue;
+      below += r.many[w].once < r.one.once;
+      deficit = std::max(deficit, share(r.one.once, r.one.in_range) - share(r.many[w].once, r.many[w].in_range));
+      many.once += r.many[w].once, many.in_range += r.many[w].in_range;
+      many.duplicates += r.many[w].duplicates, many.phantoms += r.many[w].phantoms;
+      one.once += r.one.once, one.in_range += r.one.in_range;
+      one.duplicates += r.one.duplicates, one.phantoms += r.one.phantoms;
+      one_ms += r.one.modelled_ms, many_ms += r.many_ms[w];
+      worst = std::max(worst, r.worst_share[w]);
+      if (!cell_of(static_cast<int>(i)).coarse) sound = sound && r.many[w].duplicates == 0 && r.many[w].phantoms == 0;
+    }
+    double time = static_cast<double>(many_ms) / static_cast<double>(one_ms);
+    const wiring_row &row = kWirings[w];
+    char goal[48] = "-";
+    if (row.goal > 0) (void)snprintf(goal, sizeof goal, "%s (at most %.0f%%)", time <= row.goal ? "met" : "MISSED", 100 * row.goal);
+    (void)printf("%-27s | %6.2f%% %6.2f%% | %5d (%5.2f points) | %4u %5u (%u %u) | %10.1f%% %5.1f%% | %s\n", row.name,
+                 100 * share(many.once, many.in_range), 100 * share(one.once, one.in_range), below, 100 * deficit,
+                 many.duplicates,
+                 many.phantoms, one.duplicates, one.phantoms, 100 * time, 100 * worst, goal);
+  }
+  (void)printf("\n%s\n", sound ? "sound: no duplicate or phantom on several tuners where the driver measures well"
+                                 : "FAULT: a duplicate or phantom on several tuners where the driver measures well");
+  return sound;
+}
+
 }  // namespace
 
 int main(int argc, char **argv) {
-  int threads = 2, only = -1, c;
-  while ((c = getopt(argc, argv, "j:c:vh")) != -1) {
+  int threads = 2, only = -1, every = 0, c;
+  while ((c = getopt(argc, argv, "j:c:t:vh")) != -1) {
     if (c == 'v') g_verbose = true;
+    else if (c == 't') every = std::max(1, static_cast<int>(strtol(optarg, nullptr, 10)));
     else if (c == 'j') threads = std::max(1, static_cast<int>(strtol(optarg, nullptr, 10)));
     else if (c == 'c') only = static_cast<int>(strtol(optarg, nullptr, 10));
     else {
-      (void)fputs("usage: grid_benchmark [-j THREADS] [-c CELL] [-v] [TABLES_DIR]\n", c == 'h' ? stdout : stderr);
+      (void)fputs("usage: grid_benchmark [-j THREADS] [-c CELL] [-t EVERY] [-v] [TABLES_DIR]\n", c == 'h' ? stdout : stderr);
       return c == 'h' ? 0 : 2;
     }
   }
@@ -342,8 +435,21 @@ int main(int argc, char **argv) {
     (void)fprintf(stderr, "grid_benchmark: %s: no satellite tables\n", dir);
     return 2;
   }
-  std::vector<cell_result> results(kCells);
   std::atomic<int> next{only >= 0 ? only : 0};
+  if (every > 0) {
+    std::vector<tuners_result> results(kCells);
+    std::vector<std::thread> pool;
+    for (int i = 0; i < threads; ++i)
+      pool.emplace_back([&] {
+        std::vector<grid_model *> models = load_models(sats);
+        for (int cell; (cell = next++) < kCells;)
+          if (cell_of(cell).rule != 3) measure_tuners(sats, models, cell, every, results[cell]);
+        for (grid_model *m : models) grid_free(m);
+      });
+    for (std::thread &t : pool) t.join();
+    return print_tuners(results, sats.size(), every) ? 0 : 1;
+  }
+  std::vector<cell_result> results(kCells);
   int last = only >= 0 ? only + 1 : kCells;
   std::vector<std::thread> pool;
   pool.reserve(static_cast<size_t>(threads));

@@ -40,8 +40,8 @@ TEST(Crew, CutsEnoughPiecesThatNoTunerIdlesForLong) {
   struct row {
     int sweeps, members, cable_size, pieces;
   };
-  const row rows[] = {{4, 1, 1, 1}, {4, 2, 1, 2}, {4, 4, 1, 2}, {4, 3, 1, 2},
-                      {4, 2, 2, 4}, {4, 8, 8, 16}, {1, 3, 1, 6}, {2, 4, 2, 4}};
+  const row rows[] = {{4, 1, 1, 1}, {4, 2, 1, 2}, {4, 4, 1, 4}, {4, 3, 1, 3},
+                      {4, 2, 2, 2}, {4, 8, 8, 8}, {1, 3, 1, 12}, {2, 4, 2, 8}};
   for (const row &r : rows)
     EXPECT_EQ(pieces_per_sweep(r.sweeps, r.members, r.cable_size), r.pieces) << r.sweeps << " " << r.members;
 }
