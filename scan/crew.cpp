@@ -339,8 +339,8 @@ int pieces_per_sweep(int sweeps, int members, int cable_size) {
   // Four pieces a tuner keeps the last one short; a cable's members need a
   // piece each of the one sweep they share, and no more: every piece's
   // start is a window searched knowing nothing of the one below.
-  int across = sweeps > 0 ? (3 * members + sweeps - 1) / sweeps : 1;
-  int within = 1 * cable_size;
+  int across = sweeps > 0 ? (4 * members + sweeps - 1) / sweeps : 1;
+  int within = cable_size;
   int n = across > within ? across : within;
   return members == 1 ? 1 : n;
 }
