@@ -8,6 +8,7 @@ namespace {
 
 // Gaps are searched in rounds, widest first, as on one tuner.
 constexpr uint32_t kGapTiers[] = {4, 2, 1};
+constexpr uint32_t kSearchesAPieceStart = 2;
 constexpr int kMaxPieces = 4 * 2 * kMaxCrew + kMaxCrew;  // every sweep cut, and one left over per failure
 
 enum piece_state : uint8_t { PIECE_OPEN, PIECE_TAKEN, PIECE_DONE };
@@ -365,6 +366,9 @@ satellite_end scan_with_crew(const crew_plan &plan, const scan_sink &sink, const
   // A cable fixed to one sweep shows it already: it is never set.
   for (int k = 0; k < kMaxCrew; ++k) c.cables[k].setting = plan.cable_setting[k] >= 0 ? plan.cable_setting[k] : -1;
   cut_sweeps(c, pieces_per_sweep(plan.count, plan.member_count, largest));
+  // A piece starts as a sweep does, knowing nothing of the one below: what
+  // that costs is searched on top of what the plain sweep would make.
+  c.budget += kSearchesAPieceStart * static_cast<uint32_t>(c.piece_count - plan.count);
   int started = 0;
   for (int i = 0; i < plan.member_count; ++i) {
     member_run &m = c.members[i];

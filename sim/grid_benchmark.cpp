@@ -389,6 +389,14 @@ bool print_tuners(const std::vector<tuners_result> &results, size_t satellites, 
       if (cell_of(static_cast<int>(i)).rule == 3) continue;
       below += r.many[w].once < r.one.once;
       deficit = std::max(deficit, share(r.one.once, r.one.in_range) - share(r.many[w].once, r.many[w].in_range));
+      if (g_verbose && r.many[w].once < r.one.once) {
+        char name[64];
+        name_cell(cell_of(static_cast<int>(i)), name, sizeof name);
+        (void)printf("  %s, cell %zu (%s): %u listed once, one tuner %u; misses: twice %u wider %u similar %u budget "
+                     "%u (one tuner: %u %u %u %u)\n", kWirings[w].name, i, name, r.many[w].once, r.one.once,
+                     r.many[w].misses[0], r.many[w].misses[1], r.many[w].misses[2], r.many[w].misses[3],
+                     r.one.misses[0], r.one.misses[1], r.one.misses[2], r.one.misses[3]);
+      }
       many.once += r.many[w].once, many.in_range += r.many[w].in_range;
       many.duplicates += r.many[w].duplicates, many.phantoms += r.many[w].phantoms;
       one.once += r.one.once, one.in_range += r.one.in_range;
