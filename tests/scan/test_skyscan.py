@@ -8,7 +8,13 @@ import signal
 import subprocess
 import tempfile
 import time
+import sys
 import unittest
+
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "scan"))
+import plugin_progress  # noqa: E402  the plugin-style reader of the events
+
+README = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "README.md")
 
 SKYSCAN = os.environ["SKYSCAN"]
 SKYLIST = [*os.environ.get("SKYLIST_EMULATOR", "").split(), os.environ["SKYLIST"]]
@@ -29,14 +35,15 @@ def nearest_carrier(carriers, khz, pol):
 
 
 class Scan:
-    def __init__(self, args=(), sat=DEFAULT_SAT, text=None, simrx=(), stdout=subprocess.PIPE, stderr=subprocess.PIPE):
+    def __init__(self, args=(), sat=DEFAULT_SAT, text=None, simrx=(), stdout=subprocess.PIPE, stderr=subprocess.PIPE,
+                 pass_fds=()):
         with tempfile.TemporaryDirectory() as rundir:
             if text is not None:
                 sat = os.path.join(rundir, "receiver.sat")
                 with open(sat, "w") as f:
                     f.write(text)
             done = subprocess.run([SIMRX, "-s", sat, "-d", rundir, *simrx, SKYSCAN, *args], stdout=stdout,
-                                  stderr=stderr, text=True, timeout=120)
+                                  stderr=stderr, text=True, timeout=120, pass_fds=pass_fds)
             self.status, self.stdout, self.stderr = done.returncode, done.stdout or "", done.stderr or ""
             with open(os.path.join(rundir, "requests.log")) as f:
                 self.log = f.read().splitlines()
@@ -394,3 +401,71 @@ class LostOutput(unittest.TestCase):
 
 if __name__ == "__main__":
     unittest.main()
+
+
+def bundled_with_tuner_2(wiring=""):
+    """The bundled satellite with a second satellite tuner, 2."""
+    with open(DEFAULT_SAT) as f:
+        return f.read() + "tuner 2 DVB-S2 DVB-S2 NIM (internal)\n" + wiring
+
+
+def readme_events():
+    """The example under "Progress events" in the README."""
+    with open(README) as f:
+        text = f.read()
+    block = text.split("#### Progress events", 1)[1].split("```", 2)[1]
+    return [line for line in block.splitlines() if line]
+
+
+def field_names(lines):
+    return {word: list(fields) for word, fields in map(plugin_progress.parse_event, lines)}
+
+
+class ProgressEvents(unittest.TestCase):
+    """The events, read back as a plugin reads them."""
+
+    def scan_with_events(self, args, text=None):
+        with tempfile.TemporaryFile("w+") as events:
+            scan = Scan([*args, "-e", str(events.fileno())], text=text, pass_fds=(events.fileno(),))
+            events.seek(0)
+            return scan, events.read().splitlines()
+
+    def test_the_readme_example_reads_back_and_draws_a_whole_bar(self):
+        lines = readme_events()
+        self.assertEqual([plugin_progress.parse_event(line)[0] for line in lines], ["PROGRESS"] * 3 + ["DONE"])
+        with tempfile.NamedTemporaryFile("w", suffix=".events") as f:
+            f.write("\n".join(lines) + "\n")
+            f.flush()
+            drawn = subprocess.run([sys.executable, plugin_progress.__file__, "--width", "10", "--replay", f.name],
+                                   capture_output=True, text=True)
+        self.assertEqual(drawn.returncode, 0)
+        self.assertTrue(drawn.stdout.rstrip().endswith("[##########] 100% 32 found, done"), drawn.stdout)
+
+    def test_a_scan_writes_them_as_documented_at_a_bounded_rate(self):
+        for args in (["-q"], ["-q", "-t", "0,2"], ["-q", "-t", "0+2"]):
+            with self.subTest(args=args):
+                text = None if "-t" not in args else bundled_with_tuner_2("input 2 0\n" if "0+2" in args else "")
+                scan, lines = self.scan_with_events(args, text)
+                self.assertEqual(scan.status, 0, scan.stderr)
+                events = [plugin_progress.parse_event(line) for line in lines]
+                self.assertNotIn(None, events, lines)
+                self.assertEqual(field_names(lines), field_names(readme_events()))
+                progress, (last_word, done) = events[:-1], events[-1]
+                self.assertEqual((last_word, done["found"], done["status"]), ("DONE", len(scan.listed()), 0))
+                self.assertEqual(done["searches"], scan.searches)
+                seconds = [fields["seconds"] for _, fields in progress]
+                self.assertEqual(seconds, sorted(seconds))
+                self.assertLessEqual(len(progress), done["seconds"] + 2)
+                self.assertGreater(len(progress), done["seconds"] // 2)
+                self.assertTrue(all(0 < f["left"] or f["left"] in (0, -1) for _, f in progress))
+
+    def test_the_plugin_reader_draws_a_live_scan_to_the_end(self):
+        with tempfile.TemporaryDirectory() as rundir:
+            drawn = subprocess.run([sys.executable, plugin_progress.__file__, "--width", "10", "--", SIMRX, "-s",
+                                    DEFAULT_SAT, "-d", rundir, SKYSCAN, "-q"], capture_output=True, text=True,
+                                   timeout=120)
+        bar_line, *results = drawn.stdout.split("\n")
+        bar_line = bar_line.split("\r")[-1]  # the bar as last drawn
+        self.assertEqual(drawn.returncode, 0, drawn.stderr)
+        self.assertEqual(bar_line, "[##########] 100% 32 found, done")
+        self.assertEqual(len([line for line in results if line.startswith("OK ")]), 32)
