@@ -462,9 +462,9 @@ class ProgressEvents(unittest.TestCase):
     def test_the_plugin_reader_draws_a_live_scan_to_the_end(self):
         with tempfile.TemporaryDirectory() as rundir:
             drawn = subprocess.run([sys.executable, plugin_progress.__file__, "--width", "10", "--", SIMRX, "-s",
-                                    DEFAULT_SAT, "-d", rundir, SKYSCAN, "-q"], capture_output=True, text=True,
-                                   timeout=120)
-        bar_line, *results = drawn.stdout.split("\n")
+                                    DEFAULT_SAT, "-d", rundir, SKYSCAN, "-q"], capture_output=True, timeout=120)
+        # Read as bytes: text mode would turn the bar's carriage returns into new lines.
+        bar_line, *results = drawn.stdout.decode().split("\n")
         bar_line = bar_line.split("\r")[-1]  # the bar as last drawn
         self.assertEqual(drawn.returncode, 0, drawn.stderr)
         self.assertEqual(bar_line, "[##########] 100% 32 found, done")
