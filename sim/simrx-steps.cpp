@@ -54,8 +54,10 @@ static bool wiring_fields(const char *raw, char field[4][32], int *count) {
 }
 
 static bool parse_wiring(char field[4][32], int count, int line_no, char *error, size_t error_size) {
-  if (g_wiring.count >= static_cast<int>(sizeof g_wiring.lines / sizeof g_wiring.lines[0]))
-    return snprintf(error, error_size, "line %d: too many input and busy lines", line_no), false;
+  if (g_wiring.count >= static_cast<int>(sizeof g_wiring.lines / sizeof g_wiring.lines[0])) {
+    snprintf(error, error_size, "line %d: too many input and busy lines", line_no);
+    return false;
+  }
   wiring_line &w = g_wiring.lines[g_wiring.count++];
   w = {line_no, strcmp(field[0], "busy") == 0, 0, -1};
   bool ok = w.busy ? count == 2 && parse_tuner_number(field[1], &w.tuner)
@@ -69,7 +71,10 @@ static bool parse_wiring(char field[4][32], int count, int line_no, char *error,
 // description made relative to where it is.
 static bool read_wiring(const char *path, FILE *model, char *error, size_t error_size) {
   FILE *in = fopen(path, "r");
-  if (in == nullptr) return snprintf(error, error_size, "cannot open"), false;
+  if (in == nullptr) {
+    snprintf(error, error_size, "cannot open");
+    return false;
+  }
   const char *slash = strrchr(path, '/');
   int dir_length = slash == nullptr ? 0 : static_cast<int>(slash - path + 1);
   static char raw[kMaxLine + 16];
@@ -106,7 +111,10 @@ static bool check_wiring(const bool described[kMaxTuners], char *error, size_t e
     else if (g_wiring.follower[w.from]) problem = "the tuner it takes its signal from takes it from another";
     for (int k = 0; problem == nullptr && !w.busy && k < kMaxTuners; ++k)
       if (g_wiring.follower[k] && g_wiring.source[k] == w.tuner) problem = "the tuner feeds another";
-    if (problem != nullptr) return snprintf(error, error_size, "line %d: %s", w.line_no, problem), false;
+    if (problem != nullptr) {
+      snprintf(error, error_size, "line %d: %s", w.line_no, problem);
+      return false;
+    }
     if (w.busy) continue;
     g_wiring.follower[w.tuner] = true;
     g_wiring.source[w.tuner] = w.from;
@@ -122,14 +130,14 @@ static int cable_of(int tuner) {
 
 // What one cable's LNB, switches and user bands were last set to.
 struct cable_state {
+  int port;
+  unsigned commands;  // switch and single-cable commands so far
+  single_cable cable;
   bool high_band;
   char polarisation;
   bool lnb_powered;
-  int port;
-  int8_t uncommitted[kPorts];
   int8_t burst;
-  single_cable cable;
-  unsigned commands;  // switch and single-cable commands so far
+  int8_t uncommitted[kPorts];
 };
 static cable_state g_cables[kMaxTuners];
 
@@ -247,7 +255,10 @@ static void print_wiring() {
 static bool load(const char *path, const char *lnb, char *error, size_t error_size) {
   char model_path[] = "/tmp/simrx-steps-XXXXXX";
   int fd = mkstemp(model_path);
-  if (fd < 0) return snprintf(error, error_size, "cannot make a temporary file"), false;
+  if (fd < 0) {
+    snprintf(error, error_size, "cannot make a temporary file");
+    return false;
+  }
   FILE *model = fdopen(fd, "w");
   bool read = model != nullptr && read_wiring(path, model, error, error_size);
   if (model != nullptr) fclose(model);

@@ -181,6 +181,8 @@ def check_skyscan_case(name, text, args):
 # ---- skyscan on several tuners at once: the lead wires skyscan in here ----
 # Once skyscan takes "-t 0,1", list its runs in SKYSCAN_TUNER_CASES (name,
 # description, skyscan's arguments); main() runs each through this check.
+TWO_TUNERS_SAT = ("tuner 0 DVB-S2 DVB-S2 NIM A\ntuner 1 DVB-S2 DVB-S2 NIM B\n"
+                  + "".join(line + "\n" for line in DEFAULT_SAT.splitlines() if line.startswith("tp ")))
 SKYSCAN_TUNER_CASES = [
     # ("skyscan, two tuners on their own cables", TWO_TUNERS_SAT, ["-q", "-t", "0,1"]),
 ]
@@ -191,8 +193,10 @@ def check_skyscan_tuners(name, text, args):
     kernel loaded with the answers of every tuner's searches: the same
     output as a set of lines (the tuners' lines interleave differently on a
     real kernel), the same exit status, and the same requests on each
-    tuner in the same order. Tuners on one single cable are not for this:
-    their answers depend on how the tuners' commands interleave."""
+    tuner in the same order (the preload's log must name each request's
+    node as the kernel's does, see wiring.attribute). Tuners on one single
+    cable are not for this: their answers depend on how the tuners'
+    commands interleave."""
     with tempfile.NamedTemporaryFile("w", suffix=".sat", delete=False) as f:
         f.write(text)
     user, user_log = run_on_preload(f.name, None, args, SKYSCAN)
@@ -214,6 +218,8 @@ def check_skyscan_tuners(name, text, args):
         for tuner, line in attribute(log)[0]:
             if line.startswith(DRIVER_SEES):
                 side.setdefault(tuner, []).append(line)
+    if len([t for t, lines in per_tuner[1].items() if any("BS_SEARCH" in line for line in lines)]) < 2:
+        problems.append("fewer than two tuners searched on the kernel")
     if per_tuner[0] != per_tuner[1]:
         problems.append(f"requests per tuner differ:\n  kernel  {per_tuner[1]}\n  preload {per_tuner[0]}")
     return report(name, kernel, kernel_log, problems)

@@ -297,8 +297,14 @@ LOG_LINE = re.compile(
 
 def check_concurrent_log(log, answers):
     """Every line whole, every node named where it must be, each device's
-    searches found what its cable carries, and every line there."""
+    searches found what its cable carries, and every line there; and how
+    often one device's searches followed another's, which must be more than
+    once for the run to show anything."""
     lines, problems = attribute(log)
+    searching = [tuner for tuner, line in lines if line.startswith("ioctl BS_")]
+    switches = sum(a != b for a, b in zip(searching, searching[1:]))
+    if switches < len(WORKERS):
+        problems.append(f"the devices' searches interleaved only {switches} times")
     problems += [f"torn or unknown line: {line!r}" for line in log if not LOG_LINE.fullmatch(line)]
     window = {}
     for tuner, line in lines:
@@ -318,7 +324,7 @@ def check_concurrent_log(log, answers):
     lnb = sum(" FE_SET_" in line for line in log)
     if lnb != 2 * LNB_REPEATS + 3:
         problems.append(f"{lnb} LNB requests logged, {2 * LNB_REPEATS + 3} made")
-    return problems
+    return problems, switches
 
 
 def check_concurrent_searches(default_sat):
@@ -331,11 +337,12 @@ def check_concurrent_searches(default_sat):
     for child in children:
         problems += collect(child)
     log = read_log()
-    problems += check_concurrent_log(log, answers)
+    log_problems, switches = check_concurrent_log(log, answers)
+    problems += log_problems
     found = sum(expected(answers, t, hz) is not None for t in WORKERS for hz in WINDOWS) * ROUNDS
     return report("several processes searching on three devices at once", problems,
                   f" ({len(WORKERS) * ROUNDS * len(WINDOWS)} searches, {found} locked, {len(log)} log lines,"
-                  f" {time.monotonic() - started:.0f} s)")
+                  f" {switches} switches between devices, {time.monotonic() - started:.0f} s)")
 
 
 # ---- a busy tuner left alone ---------------------------------------------
