@@ -8,8 +8,8 @@ cases run on the preload simulator first; the model computes, with
 simrx-steps, what each of the searches it made finds, the kernel's driver
 model is loaded with those answers, and skyscan's run on the kernel, its
 LNB requests crossing the MIPS kernel's ioctl path, must agree with the
-first byte for byte. Then the
-guide CRC module's tests on the machine's Python, then the standby tool for
+first byte for byte. Then several tuners at once on the kernel (wiring.py).
+Then the guide CRC module's tests on the machine's Python, then the standby tool for
 real, which restarts the machine. One "MALTA ..." line per result."""
 import os
 import re
@@ -17,6 +17,8 @@ import signal
 import subprocess
 import sys
 import tempfile
+
+from wiring import attribute, check_busy_tuner, check_concurrent_searches, load_table
 
 RECEIVER = "/receiver"
 SKYSWEEP = "/usr/bin/skysweep"
@@ -102,12 +104,6 @@ def run_on_preload(description, lnb, args, program=SKYSWEEP):
             return done, f.read().splitlines()
 
 
-def load_table(table):
-    for line in table.splitlines():
-        with open("/proc/simrx/receiver", "w") as f:
-            f.write(line + "\n")
-
-
 def load_into_kernel(description, lnb, sweep):
     start, end, sr_min, sr_max = sweep or (950, 2150, 2, 45)
     load_table(subprocess.run([f"{RECEIVER}/bin/simrx-steps", description, lnb or "-", str(start), str(end),
@@ -115,24 +111,26 @@ def load_into_kernel(description, lnb, sweep):
 
 
 def searches_made(log):
-    """Each search window of a run ("query HZ SR_MIN SR_MAX") after the
-    frontend requests that set the LNB before it, for simrx-steps to replay:
-    "voltage 13|18|off", "tone on|off", "diseqc XX..", "burst A|B"."""
+    """Each search window of a run ("T: query HZ SR_MIN SR_MAX", T its
+    tuner) after the frontend requests that set the LNB before it, for
+    simrx-steps to replay: "voltage 13|18|off", "tone on|off", "diseqc
+    XX..", "burst A|B"."""
     lines = []
-    for line in log:
+    for tuner, line in attribute(log)[0]:
         words = line.split()
         if not line.startswith("ioctl ") or not line.endswith("-> 0"):
             continue
+        prefix = f"{tuner or 0}: "
         if words[1] == "FE_SET_VOLTAGE":
-            lines.append("voltage " + words[2].rsplit("_", 1)[1].lower())
+            lines.append(prefix + "voltage " + words[2].rsplit("_", 1)[1].lower())
         elif words[1] == "FE_SET_TONE":
-            lines.append("tone " + ("on" if words[2] == "SEC_TONE_ON" else "off"))
+            lines.append(prefix + "tone " + ("on" if words[2] == "SEC_TONE_ON" else "off"))
         elif words[1] == "FE_DISEQC_SEND_MASTER_CMD":
-            lines.append("diseqc " + " ".join(words[2:-2]))
+            lines.append(prefix + "diseqc " + " ".join(words[2:-2]))
         elif words[1] == "FE_DISEQC_SEND_BURST":
-            lines.append("burst " + words[2][-1])
+            lines.append(prefix + "burst " + words[2][-1])
         elif words[1] == "BS_SET_PARAMS":
-            lines.append(f"query {words[2]} {words[3]} {words[4]}")
+            lines.append(prefix + f"query {words[2]} {words[3]} {words[4]}")
     return lines
 
 
@@ -178,6 +176,53 @@ def check_skyscan_case(name, text, args):
     if "-q" not in args:  # the summary's time is the machine's own
         user.stderr, kernel.stderr = (re.sub(rb", [0-9]+:[0-9]{2}\n", b"\n", r.stderr) for r in (user, kernel))
     return report(name, kernel, kernel_log, compare(user, user_log, kernel, kernel_log))
+
+
+# ---- skyscan on several tuners at once: the lead wires skyscan in here ----
+# Once skyscan takes "-t 0,1", list its runs in SKYSCAN_TUNER_CASES (name,
+# description, skyscan's arguments); main() runs each through this check.
+TWO_TUNERS_SAT = ("tuner 0 DVB-S2 DVB-S2 NIM A\ntuner 1 DVB-S2 DVB-S2 NIM B\n"
+                  + "".join(line + "\n" for line in DEFAULT_SAT.splitlines() if line.startswith("tp ")))
+SKYSCAN_TUNER_CASES = [
+    # ("skyscan, two tuners on their own cables", TWO_TUNERS_SAT, ["-q", "-t", "0,1"]),
+]
+
+
+def check_skyscan_tuners(name, text, args):
+    """skyscan on several tuners at once, on the preload and then on the
+    kernel loaded with the answers of every tuner's searches: the same
+    output as a set of lines (the tuners' lines interleave differently on a
+    real kernel), the same exit status, and the same requests on each
+    tuner in the same order (the preload's log must name each request's
+    node as the kernel's does, see wiring.attribute). Tuners on one single
+    cable are not for this: their answers depend on how the tuners'
+    commands interleave."""
+    with tempfile.NamedTemporaryFile("w", suffix=".sat", delete=False) as f:
+        f.write(text)
+    user, user_log = run_on_preload(f.name, None, args, SKYSCAN)
+    answers = subprocess.run([f"{RECEIVER}/bin/simrx-steps", f.name, "--answers"], input="\n".join(
+        searches_made(user_log)) + "\n", capture_output=True, text=True, check=True).stdout
+    load_table(answers)
+    kernel, kernel_log = run_on_kernel(f.name, None, args, None, SKYSCAN)
+    os.unlink(f.name)
+    problems = []
+    for what in ("stdout", "stderr"):
+        # the summary's time is the machine's own
+        seen = [sorted(re.sub(rb", [0-9]+:[0-9]{2}\n", b"\n", getattr(r, what)).splitlines()) for r in (user, kernel)]
+        if seen[0] != seen[1]:
+            problems.append(f"{what} lines: {seen[1]!r} on the kernel, {seen[0]!r} on the preload")
+    if user.returncode != kernel.returncode:
+        problems.append(f"exit status {kernel.returncode} on the kernel, {user.returncode} on the preload")
+    per_tuner = [{}, {}]
+    for side, log in zip(per_tuner, (user_log, kernel_log)):
+        for tuner, line in attribute(log)[0]:
+            if line.startswith(DRIVER_SEES):
+                side.setdefault(tuner, []).append(line)
+    if len([t for t, lines in per_tuner[1].items() if any("BS_SEARCH" in line for line in lines)]) < 2:
+        problems.append("fewer than two tuners searched on the kernel")
+    if per_tuner[0] != per_tuner[1]:
+        problems.append(f"requests per tuner differ:\n  kernel  {per_tuner[1]}\n  preload {per_tuner[0]}")
+    return report(name, kernel, kernel_log, problems)
 
 
 def compare(user, user_log, kernel, kernel_log):
@@ -272,6 +317,8 @@ def main():
     suite = start_guide_crc()
     passed = [True] + [check_case(*case) for case in CASES]  # the packages, then skysweep's cases
     passed += [check_skyscan_case(*case) for case in SKYSCAN_CASES]
+    passed += [check_skyscan_tuners(*case) for case in SKYSCAN_TUNER_CASES]
+    passed += [check_concurrent_searches(DEFAULT_SAT), check_busy_tuner()]
     passed.append(check_guide_crc(suite))
     print(f"MALTA summary: {sum(passed)} passed, {len(passed) - sum(passed)} failed", flush=True)
     run_standby_tool()
