@@ -285,6 +285,7 @@ void *work(void *context) {
   auto &m = *static_cast<member_run *>(context);
   crew &c = *m.c;
   int cable = c.plan->members[m.index].cable;
+  if (c.hooks->begin != nullptr) c.hooks->begin(c.hooks->context, m.index);
   pthread_mutex_lock(&c.lock);
   for (;;) {
     job next = choose(c, m);
@@ -369,26 +370,33 @@ satellite_end scan_with_crew(const crew_plan &plan, const scan_sink &sink, const
   // A piece starts as a sweep does, knowing nothing of the one below: what
   // that costs is searched on top of what the plain sweep would make.
   c.budget += kSearchesAPieceStart * static_cast<uint32_t>(c.piece_count - plan.count);
-  int started = 0;
   for (int i = 0; i < plan.member_count; ++i) {
     member_run &m = c.members[i];
     m.c = &c;
     m.index = i;
     m.driver = {search_unlocked, &m};
     m.sink = {carrier_of, progress_of, &m};
+  }
+  // The threads start together: none runs before every one is made.
+  int started = 0;
+  pthread_mutex_lock(&c.lock);
+  for (int i = 0; i < plan.member_count; ++i) {
+    member_run &m = c.members[i];
     pthread_attr_t attr;
     pthread_attr_init(&attr);
     pthread_attr_setstack(&attr, room.stacks[i], kCrewStackBytes);
-    m.started = pthread_create(&m.thread, &attr, work, &m) == 0;
-    if (m.started) {
-      started++;
-    } else {
-      m.ended = true;  // a thread the system will not give is a member less
-      report.failed[i] = true;
-      hooks.member_ended(hooks.context, i, true);
-    }
+    int error = pthread_create(&m.thread, &attr, work, &m);
     pthread_attr_destroy(&attr);
+    m.started = error == 0;
+    started += m.started;
+    // A thread the system will not give is a member less.
+    m.ended = !m.started;
+    report.unstarted[i] = !m.started;
+    if (!m.started) report.start_error = error;
   }
+  pthread_mutex_unlock(&c.lock);
+  for (int i = 0; i < plan.member_count; ++i)
+    if (report.unstarted[i]) hooks.member_ended(hooks.context, i, true);
   for (int i = 0; i < plan.member_count; ++i)
     if (c.members[i].started) (void)pthread_join(c.members[i].thread, nullptr);
   pthread_mutex_destroy(&c.lock);

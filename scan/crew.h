@@ -32,6 +32,9 @@ struct crew_member {
 };
 
 struct crew_hooks {
+  // A member's first act on its own thread, or nullptr: where a model of
+  // the receiver lines the members up before any of them chooses work.
+  void (*begin)(void *context, int member);
   // Member `member` sets its cable for sweep `index` of the plan; false
   // when it cannot, which ends the work of every member on that cable.
   bool (*set_lnb)(void *context, int member, const planned_sweep &sweep, int index);
@@ -60,6 +63,8 @@ constexpr uint32_t kRefusalsToFail = 5;
 struct crew_report {
   uint32_t searches[kMaxCrew];  // per member
   bool failed[kMaxCrew];        // stopped early; its windows went to the others
+  bool unstarted[kMaxCrew];     // the system gave it no thread
+  int start_error;              // and why
   bool lnb_failed[kMaxCrew];    // per cable: its setting could not be made
   uint32_t pieces;              // the sweeps were cut into
   uint64_t swept_khz, sweep_khz;  // IF stepped through so far, of all
@@ -67,7 +72,11 @@ struct crew_report {
 
 // What the threads run on: too large for a stack, so callers give it
 // static storage, one per scan running at a time.
+#if defined(__SANITIZE_THREAD__)
+constexpr size_t kCrewStackBytes = 2048 * 1024;  // the thread checker keeps its own state there
+#else
 constexpr size_t kCrewStackBytes = 256 * 1024;
+#endif
 struct crew_room {
   alignas(16) unsigned char stacks[kMaxCrew][kCrewStackBytes];
   alignas(16) unsigned char workspace[8192];  // the scan's own bookkeeping

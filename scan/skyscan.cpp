@@ -786,12 +786,15 @@ static int scan_on_crew(const options &o, tuner_slot *slots) {
   run.budget = plain_searches(run.sweeps);
   run.crew = &g_report;
   scan_sink sink = {print_carrier, nullptr, &run};
-  crew_hooks hooks = {set_cable, idle, member_ended, member_progress, &run};
+  crew_hooks hooks = {nullptr, set_cable, idle, member_ended, member_progress, &run};
   sleep(kSettleSeconds);
   satellite_end end = scan_with_crew(plan, sink, hooks, g_state, g_room, g_report);
   for (int i = 0; i < plan.member_count; ++i) {
     const tuner_slot &slot = slots[g_member_slot[i]];
-    if (slot.cable.failed) lnb_failed(run, slot, slot.cable_failed);
+    if (g_report.unstarted[i])
+      (void)fprintf(stderr, "skyscan: tuner %d was left out: the system gave it no thread (%s)\n", slot.number,
+                    strerror(g_report.start_error));
+    else if (slot.cable.failed) lnb_failed(run, slot, slot.cable_failed);
     else if (g_report.failed[i])
       (void)fprintf(stderr, "skyscan: tuner %d refused %u windows in a row and was given up; the others searched "
                     "what it had left\n", slot.number, kRefusalsToFail);

@@ -27,7 +27,8 @@ struct rig {
   rig_tuner tuners[kMaxCrew];
   uint8_t lane[kMaxCrew];  // per cable, as its LNB is set
   bool high[kMaxCrew];
-  uint32_t draw, switches;
+  uint32_t draw;
+  uint32_t switches[kMaxCrew];  // per member: each counts its own
   rig_result *out;
 };
 
@@ -57,10 +58,14 @@ bool set_lnb(void *context, int member, const planned_sweep &p, int) {
   int cable = member / r.wiring.per_cable;
   r.lane[cable] = p.setup.lane;
   r.high[cable] = p.high_band;
-  r.switches++;
+  r.switches[member]++;
   clocks_spend(r.clocks, member, kRigSwitchMs);
   return true;
 }
+
+// Every member waits for its turn before it chooses work, so the first
+// choices go in tuner order, as every later one goes in the order of time.
+void begin(void *context, int member) { clocks_spend(static_cast<rig *>(context)->clocks, member, 0); }
 
 void pause(void *context, int member) { clocks_spend(static_cast<rig *>(context)->clocks, member, kPauseMs); }
 
@@ -82,7 +87,8 @@ void rig_scan(grid_model &model, const rig_wiring &wiring, const demodulator_hab
   r->model = &model;
   r->wiring = wiring;
   r->fault = fault;
-  r->draw = r->switches = 0;
+  r->draw = 0;
+  memset(r->switches, 0, sizeof r->switches);
   r->out = &out;
   clocks_init(r->clocks);
   clocks_spend(r->clocks, -1, kRigOpeningMs);
@@ -98,11 +104,11 @@ void rig_scan(grid_model &model, const rig_wiring &wiring, const demodulator_hab
     clocks_open(r->clocks, i);
   }
   scan_sink sink = {print, nullptr, r.get()};
-  crew_hooks hooks = {set_lnb, pause, ended, progress, r.get()};
+  crew_hooks hooks = {begin, set_lnb, pause, ended, progress, r.get()};
   (void)scan_with_crew(plan, sink, hooks, *state, *room, out.report);
   out.duration_ms = clocks_now(r->clocks, -1);
   for (int i = 0; i < wiring.tuners; ++i) out.busy_ms[i] = r->clocks.busy_ms[i];
   out.searches = state->tally.searches;
-  out.switches = r->switches;
+  for (uint32_t n : r->switches) out.switches += n;
   clocks_destroy(r->clocks);
 }
