@@ -41,6 +41,10 @@ static const char kBlindscanPrefix[] = "/dev/blindscan";
 constexpr int kBlindscanMajor = 250;  // what the receiver's driver registers
 constexpr int kMaxReaders = 16;       // frontends open read-only at once
 
+// Whether a thread works a tuner: none yet, one, or none any more (it ended
+// or moved on), when the others no longer wait for the tuner.
+enum claim { UNCLAIMED, CLAIMED, RELEASED };
+
 // A tuner's nodes, its last search and its modelled clock.
 struct tuner_state {
   int device_fd = -1;    // the blind-scan device
@@ -52,7 +56,7 @@ struct tuner_state {
   uint64_t busy_ms = 0;    // in requests and waits, not waiting for others
   bool used = false;       // a thread made requests on it
   bool waiting = false;    // its thread waits in a timed call ending at clock_ms
-  bool abandoned = false;  // its thread ended with the device still open
+  claim worked = UNCLAIMED;
 };
 
 // What one cable's LNB delivers and where its switches stand; kept by the
@@ -64,6 +68,17 @@ struct lnb_state {
   int8_t uncommitted[kPorts];
   int8_t burst;
 };
+
+// A thread the tool started, from its start until it ends.
+struct worker {
+  bool alive;
+  bool waiting;
+  int tuner;            // it works, or -1 before its first search
+  uint64_t pending_ms;  // its calls before then, for that tuner's clock
+  void *(*start)(void *);
+  void *arg;
+};
+constexpr int kMaxWorkers = 32;
 
 struct reader {  // a frontend opened read-only
   int fd = -1;
@@ -89,9 +104,11 @@ static uint32_t g_cost_count[kCostKinds];
 static uint64_t g_waited_ms;
 static uint64_t g_base_ms;   // timed calls of threads bound to no tuner
 static bool g_threaded;      // the tool started a thread: tuners take turns
-static pthread_key_t g_thread_key;  // its value: the bound tuner + 1
-static thread_local int t_bound = -1;          // the tuner this thread works
-static thread_local uint64_t t_pending_ms;     // a worker's calls before it is bound
+static worker g_workers[kMaxWorkers];
+static int g_worker_count;
+static pthread_key_t g_worker_key;      // its value: the worker's index + 1
+static thread_local int t_bound = -1;   // the tuner this thread works
+static thread_local int t_worker = -1;  // which worker this thread is, if it is one
 
 // Holds g_lock for a scope.
 struct held {
@@ -198,14 +215,22 @@ static void keep_cable(int tuner) {
 // Each tuner's clock runs on by the modelled cost of every timed call
 // (request or wait) of the thread bound to it, which is the thread that last
 // made a blind-scan request on its device. Once the tool has started a
-// thread, tuners take turns: a call takes effect when it is the earliest to
-// start, and returns when it is the earliest to end, of every tuner whose
-// device is open (ties go to the lower tuner). So a run is the same whatever
-// the host's scheduling, and tuners overlap as on a receiver. Calls of a
-// thread bound to none run on the base clock that tuners start from; a
-// worker's calls before its first search wait to be added to its tuner's.
+// thread, the threads take turns: a call takes effect when it is the
+// earliest to start, and returns when it is the earliest to end, of every
+// tuner whose device is open (ties go to the lower tuner). So a run is the
+// same whatever the host's scheduling, and tuners overlap as on a receiver.
+// Calls of the main thread bound to none run on the base clock that tuners
+// start from. A worker's calls before its first search take turns too, after
+// every tuner (ties by the order the workers were started), and are added to
+// its tuner's clock when it binds; a tuner opened and not yet worked waits
+// for one of them.
 
-static void thread_ended(void *value);
+struct turn {
+  uint64_t end;
+  int order;  // the tuner, or past the tuners, a worker not yet bound
+};
+
+static bool later(turn other, turn me) { return other.end > me.end || (other.end == me.end && other.order > me.order); }
 
 static uint64_t latest_ms() {
   uint64_t ms = g_base_ms;
@@ -214,27 +239,45 @@ static uint64_t latest_ms() {
   return ms;
 }
 
-static bool in_turn(int tuner) {
-  const tuner_state &me = g_tuners[tuner];
+// The calling thread's place in modelled time; order -1: it takes no turns.
+static turn my_turn() {
+  if (t_bound >= 0) return {g_tuners[t_bound].clock_ms, t_bound};
+  if (t_worker >= 0) return {g_base_ms + g_workers[t_worker].pending_ms, kMaxTuners + t_worker};
+  return {latest_ms(), -1};
+}
+
+// Whether every other tuner and worker waits in a call that ends later, and
+// every tuner opened and not yet worked has a worker to come.
+static bool in_turn(turn me) {
+  int unclaimed = 0, unbound = me.order >= kMaxTuners ? 1 : 0;
   for (int n = 0; n < kMaxTuners; ++n) {
-    const tuner_state &other = g_tuners[n];
-    if (n == tuner || other.device_fd < 0 || other.abandoned) continue;
-    if (!other.waiting || other.clock_ms < me.clock_ms || (other.clock_ms == me.clock_ms && n < tuner)) return false;
+    const tuner_state &t = g_tuners[n];
+    if (n == me.order || t.device_fd < 0 || t.worked == RELEASED) continue;
+    if (t.worked == UNCLAIMED) ++unclaimed;
+    else if (!t.waiting || !later({t.clock_ms, n}, me)) return false;
   }
-  return true;
+  for (int w = 0; w < g_worker_count; ++w) {
+    const worker &k = g_workers[w];
+    if (!k.alive || k.tuner >= 0 || kMaxTuners + w == me.order) continue;
+    ++unbound;
+    if (!k.waiting || !later({g_base_ms + k.pending_ms, kMaxTuners + w}, me)) return false;
+  }
+  return unclaimed <= unbound;
 }
 
-// Until the bound tuner's call, ending at its clock, is the earliest.
+static void set_waiting(bool waiting) {
+  if (t_bound >= 0) g_tuners[t_bound].waiting = waiting;
+  else g_workers[t_worker].waiting = waiting;
+}
+
+// Until the calling thread's call is the earliest to start or to end.
 static void wait_turn() {
-  if (!g_threaded || t_bound < 0) return;
-  tuner_state &me = g_tuners[t_bound];
-  me.waiting = true;
+  if (!g_threaded || my_turn().order < 0) return;
+  set_waiting(true);
   pthread_cond_broadcast(&g_turn);
-  while (!in_turn(t_bound)) pthread_cond_wait(&g_turn, &g_lock);
-  me.waiting = false;
+  while (!in_turn(my_turn())) pthread_cond_wait(&g_turn, &g_lock);
+  set_waiting(false);
 }
-
-static bool is_main_thread() { return syscall(SYS_gettid) == getpid(); }
 
 // A timed call begins: its turn to take effect.
 static void begin_call() { wait_turn(); }
@@ -244,10 +287,10 @@ static void end_call(uint64_t ms) {
   if (t_bound >= 0) {
     g_tuners[t_bound].clock_ms += ms;
     g_tuners[t_bound].busy_ms += ms;
-  } else if (!g_threaded || is_main_thread()) {
-    g_base_ms = latest_ms() + ms;
+  } else if (t_worker >= 0) {
+    g_workers[t_worker].pending_ms += ms;
   } else {
-    t_pending_ms += ms;
+    g_base_ms = latest_ms() + ms;
   }
   if (ms > 0) wait_turn();
 }
@@ -260,31 +303,55 @@ static void bind(int tuner) {
   uint64_t from = t_bound >= 0 ? g_tuners[t_bound].clock_ms : 0;
   if (g_base_ms > from) from = g_base_ms;
   if (t.clock_ms < from) t.clock_ms = from;
-  t.clock_ms += t_pending_ms;
-  t.busy_ms += t_pending_ms;
-  t_pending_ms = 0;
+  if (t_bound >= 0) g_tuners[t_bound].worked = RELEASED;
+  if (t_worker >= 0) {
+    worker &k = g_workers[t_worker];
+    t.clock_ms += k.pending_ms;
+    t.busy_ms += k.pending_ms;
+    k.pending_ms = 0;
+    k.tuner = tuner;
+  }
   t.used = true;
-  t.abandoned = false;
+  t.worked = CLAIMED;
   t_bound = tuner;
-  pthread_setspecific(g_thread_key, reinterpret_cast<void *>(static_cast<intptr_t>(tuner) + 1));
 }
 
-// A worker that ends without closing its device no longer holds the others.
-static void thread_ended(void *value) {
+// A worker that ends no longer holds the others, whether or not it closed
+// its device.
+static void worker_ended(void *value) {
   held lock;
-  int tuner = static_cast<int>(reinterpret_cast<intptr_t>(value)) - 1;
-  if (tuner < 0 || tuner >= kMaxTuners) return;
-  g_tuners[tuner].abandoned = true;
+  worker &k = g_workers[reinterpret_cast<intptr_t>(value) - 1];
+  k.alive = false;
+  if (k.tuner >= 0) g_tuners[k.tuner].worked = RELEASED;
   pthread_cond_broadcast(&g_turn);
 }
 
+static void *worker_start(void *index) {
+  t_worker = static_cast<int>(reinterpret_cast<intptr_t>(index));
+  pthread_setspecific(g_worker_key, reinterpret_cast<void *>(static_cast<intptr_t>(t_worker) + 1));
+  const worker &k = g_workers[t_worker];
+  return k.start(k.arg);
+}
+
+// Each thread the tool starts is a worker from here on, numbered in the
+// order started, so it counts before it runs.
 SIM_EXPORT int pthread_create(pthread_t *thread, const pthread_attr_t *attr, void *(*start)(void *), void *arg) {
-  if (g_ready) {
+  auto real_create = real<int (*)(pthread_t *, const pthread_attr_t *, void *(*)(void *), void *)>("pthread_create");
+  if (!g_ready || g_worker_count >= kMaxWorkers) return real_create(thread, attr, start, arg);
+  intptr_t index = 0;
+  {
     held lock;
     g_threaded = true;
+    index = g_worker_count++;
+    g_workers[index] = {true, false, -1, 0, start, arg};
   }
-  return real<int (*)(pthread_t *, const pthread_attr_t *, void *(*)(void *), void *)>("pthread_create")(
-      thread, attr, start, arg);
+  int ret = real_create(thread, attr, worker_start, reinterpret_cast<void *>(index));
+  if (ret != 0) {
+    held lock;
+    g_workers[index].alive = false;
+    pthread_cond_broadcast(&g_turn);
+  }
+  return ret;
 }
 
 __attribute__((constructor)) static void simrx_start() {
@@ -330,7 +397,7 @@ __attribute__((constructor)) static void simrx_start() {
   write_listing_file();
   write_carriers_file(dir);
   start_cables();
-  pthread_key_create(&g_thread_key, thread_ended);
+  pthread_key_create(&g_worker_key, worker_ended);
   g_ready = true;
   log_line("simrx: ready");
 }
@@ -443,7 +510,7 @@ static int open_device(const char *path, int flags) {
   if (g_rx.fault_open || g_rx.busy[bus] || t.device_fd >= 0) return open_failed(path, flags, EBUSY);
   t.device_fd = stand_in(path, flags);
   t.has_locked = false;
-  t.abandoned = false;
+  if (t.worked == RELEASED) t.worked = UNCLAIMED;
   return t.device_fd;
 }
 
@@ -764,18 +831,19 @@ SIM_EXPORT ssize_t write(int fd, const void *data, size_t size) {
 
 // ---- time -----------------------------------------------------------------
 
-// A wait of the tool, in its turn on its clock.
-static void modelled_wait(uint64_t ms, const char *format, unsigned long long shown) {
+// A wait of the tool, in its turn on its clock, logged in the unit asked.
+static void modelled_wait(uint64_t ms, bool in_seconds) {
   held lock;
   begin_call();
-  log_line(format, shown);
+  if (in_seconds) log_line("sleep %llu", static_cast<unsigned long long>(ms / 1000u));
+  else log_line("sleep %llu ms", static_cast<unsigned long long>(ms));
   g_waited_ms += ms;
   end_call(ms);
 }
 
 SIM_EXPORT unsigned int sleep(unsigned int seconds) {
   if (!g_ready) return real<unsigned (*)(unsigned)>("sleep")(seconds);
-  modelled_wait(1000ull * seconds, "sleep %llu", seconds);
+  modelled_wait(1000ull * seconds, true);
   return g_rx.real_wait ? real<unsigned (*)(unsigned)>("sleep")(seconds) : 0;
 }
 
@@ -792,7 +860,7 @@ SIM_EXPORT int clock_gettime(clockid_t id, struct timespec *t) {
   uint64_t ms = 0;
   {
     held lock;
-    ms = t_bound >= 0 ? g_tuners[t_bound].clock_ms : latest_ms();
+    ms = my_turn().end;
   }
   t->tv_sec += static_cast<time_t>(ms / 1000u);
   t->tv_nsec += static_cast<long>(ms % 1000u) * 1000000L;
@@ -805,7 +873,7 @@ SIM_EXPORT int clock_gettime(clockid_t id, struct timespec *t) {
 SIM_EXPORT int nanosleep(const struct timespec *wanted, struct timespec *left) {
   if (!g_ready || wanted == nullptr) return real<int (*)(const timespec *, timespec *)>("nanosleep")(wanted, left);
   uint64_t ms = static_cast<uint64_t>(wanted->tv_sec) * 1000u + static_cast<uint64_t>(wanted->tv_nsec) / 1000000u;
-  modelled_wait(ms, "sleep %llu ms", ms);
+  modelled_wait(ms, false);
   if (g_rx.real_wait) return real<int (*)(const timespec *, timespec *)>("nanosleep")(wanted, left);
   if (left != nullptr) *left = {};
   return 0;
