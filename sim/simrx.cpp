@@ -62,11 +62,11 @@ struct tuner_state {
 // What one cable's LNB delivers and where its switches stand; kept by the
 // tuner that drives the cable and put into the model for each request.
 struct lnb_state {
+  int port;
   char polarisation;
   bool high_band, powered;
-  int port;
-  int8_t uncommitted[kPorts];
   int8_t burst;
+  int8_t uncommitted[kPorts];
 };
 
 // A thread the tool started, from its start until it ends.
@@ -102,11 +102,11 @@ static char g_dir[512];
 // What the requests so far would have taken on a receiver.
 static uint32_t g_cost_count[kCostKinds];
 static uint64_t g_waited_ms;
-static uint64_t g_base_ms;   // timed calls of threads bound to no tuner
+static uint64_t g_base_ms;   // the main thread's timed calls before it works a tuner
 static bool g_threaded;      // the tool started a thread: tuners take turns
 static worker g_workers[kMaxWorkers];
 static int g_worker_count;
-static pthread_key_t g_worker_key;      // its value: the worker's index + 1
+static pthread_key_t g_worker_key;      // its value: the worker
 static thread_local int t_bound = -1;   // the tuner this thread works
 static thread_local int t_worker = -1;  // which worker this thread is, if it is one
 
@@ -185,12 +185,16 @@ static void write_carriers_file(const char *dir) {
 
 // ---- cables -----------------------------------------------------------------
 
+// The cable state the model holds now.
+static lnb_state model_cable() {
+  lnb_state c = {g_rx.port, g_rx.polarisation, g_rx.high_band, g_rx.lnb_powered, g_rx.burst, {}};
+  memcpy(c.uncommitted, g_rx.uncommitted, sizeof c.uncommitted);
+  return c;
+}
+
 // Every cable starts as the description's (or the launcher's) "lnb" says.
 static void start_cables() {
-  for (lnb_state &c : g_cables) {
-    c = {g_rx.polarisation, g_rx.high_band, g_rx.lnb_powered, g_rx.port, {}, g_rx.burst};
-    memcpy(c.uncommitted, g_rx.uncommitted, sizeof c.uncommitted);
-  }
+  for (lnb_state &c : g_cables) c = model_cable();
 }
 
 // The model reads and switches one cable at a time: its state goes into the
@@ -205,11 +209,7 @@ static void use_cable(int tuner) {
   memcpy(g_rx.uncommitted, c.uncommitted, sizeof c.uncommitted);
 }
 
-static void keep_cable(int tuner) {
-  lnb_state &c = g_cables[g_rx.input[tuner]];
-  c = {g_rx.polarisation, g_rx.high_band, g_rx.lnb_powered, g_rx.port, {}, g_rx.burst};
-  memcpy(c.uncommitted, g_rx.uncommitted, sizeof c.uncommitted);
-}
+static void keep_cable(int tuner) { g_cables[g_rx.input[tuner]] = model_cable(); }
 
 // ---- modelled time --------------------------------------------------------
 // Each tuner's clock runs on by the modelled cost of every timed call
@@ -320,17 +320,17 @@ static void bind(int tuner) {
 // its device.
 static void worker_ended(void *value) {
   held lock;
-  worker &k = g_workers[reinterpret_cast<intptr_t>(value) - 1];
+  worker &k = *static_cast<worker *>(value);
   k.alive = false;
   if (k.tuner >= 0) g_tuners[k.tuner].worked = RELEASED;
   pthread_cond_broadcast(&g_turn);
 }
 
-static void *worker_start(void *index) {
-  t_worker = static_cast<int>(reinterpret_cast<intptr_t>(index));
-  pthread_setspecific(g_worker_key, reinterpret_cast<void *>(static_cast<intptr_t>(t_worker) + 1));
-  const worker &k = g_workers[t_worker];
-  return k.start(k.arg);
+static void *worker_start(void *slot) {
+  auto *k = static_cast<worker *>(slot);
+  t_worker = static_cast<int>(k - g_workers);
+  pthread_setspecific(g_worker_key, k);
+  return k->start(k->arg);
 }
 
 // Each thread the tool starts is a worker from here on, numbered in the
@@ -338,17 +338,17 @@ static void *worker_start(void *index) {
 SIM_EXPORT int pthread_create(pthread_t *thread, const pthread_attr_t *attr, void *(*start)(void *), void *arg) {
   auto real_create = real<int (*)(pthread_t *, const pthread_attr_t *, void *(*)(void *), void *)>("pthread_create");
   if (!g_ready || g_worker_count >= kMaxWorkers) return real_create(thread, attr, start, arg);
-  intptr_t index = 0;
+  worker *k = nullptr;
   {
     held lock;
     g_threaded = true;
-    index = g_worker_count++;
-    g_workers[index] = {true, false, -1, 0, start, arg};
+    k = &g_workers[g_worker_count++];
+    *k = {true, false, -1, 0, start, arg};
   }
-  int ret = real_create(thread, attr, worker_start, reinterpret_cast<void *>(index));
+  int ret = real_create(thread, attr, worker_start, k);
   if (ret != 0) {
     held lock;
-    g_workers[index].alive = false;
+    k->alive = false;
     pthread_cond_broadcast(&g_turn);
   }
   return ret;
