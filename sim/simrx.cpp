@@ -194,7 +194,7 @@ static lnb_state model_cable() {
 
 // Every cable starts as the description's (or the launcher's) "lnb" says.
 static void start_cables() {
-  for (lnb_state &c : g_cables) c = model_cable();
+  for (int n = 0; n < kMaxTuners; ++n) g_cables[n] = model_cable();
 }
 
 // The model reads and switches one cable at a time: its state goes into the
@@ -234,8 +234,8 @@ static bool later(turn other, turn me) { return other.end > me.end || (other.end
 
 static uint64_t latest_ms() {
   uint64_t ms = g_base_ms;
-  for (const tuner_state &t : g_tuners)
-    if (t.clock_ms > ms) ms = t.clock_ms;
+  for (int n = 0; n < kMaxTuners; ++n)
+    if (g_tuners[n].clock_ms > ms) ms = g_tuners[n].clock_ms;
   return ms;
 }
 
@@ -417,7 +417,7 @@ __attribute__((destructor)) static void simrx_stop() {
           g_cost_count[COST_VOLTAGE] + g_cost_count[COST_TONE], g_cost_count[COST_DISEQC],
           static_cast<unsigned long long>(g_waited_ms), static_cast<unsigned long long>(latest_ms()));
   int used = 0;
-  for (const tuner_state &t : g_tuners) used += t.used;
+  for (int n = 0; n < kMaxTuners; ++n) used += g_tuners[n].used;
   // A run on one tuner keeps the line it always had.
   if (used > 1) {
     fprintf(out, " tuners=%d", used);
