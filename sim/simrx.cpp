@@ -737,13 +737,16 @@ static uint32_t voltage_word() {
 
 // A watcher may read how the cable is set: its voltage and tone, nothing else.
 static int get_property(const dtv_properties *asked, lnb_access access) {
-  char what[128];
+  char what[160];  // eight properties at most, and the name of one unknown
   size_t n = static_cast<size_t>(snprintf(what, sizeof what, "FE_GET_PROPERTY"));
   bool known = access == LNB_READ_ONLY && asked->num > 0 && asked->num <= 8;
   for (uint32_t i = 0; known && i < asked->num; ++i) {
     dtv_property &p = asked->props[i];
     known = p.cmd == DTV_VOLTAGE || p.cmd == DTV_TONE;
-    if (!known) break;
+    if (!known) {
+      (void)snprintf(what + n, sizeof what - n, " %u", p.cmd);
+      break;
+    }
     bool voltage = p.cmd == DTV_VOLTAGE;
     p.u.data = voltage ? voltage_word() : static_cast<uint32_t>(g_rx.high_band ? SEC_TONE_ON : SEC_TONE_OFF);
     n += static_cast<size_t>(snprintf(what + n, sizeof what - n, " %s=%u", voltage ? "DTV_VOLTAGE" : "DTV_TONE",
