@@ -9,10 +9,10 @@
 // $SIMRX_DIR/requests.log. Each satellite tuner has a cable of its own unless
 // it takes another's ("input"); a busy tuner opens read-only alone.
 // Time is modelled: each tuner has a clock that its thread's requests and
-// waits run on, the tool's monotonic clock shows it, threads on several
-// tuners take turns in modelled time, and at exit what the requests would
-// have cost on a receiver is appended to $SIMRX_DIR/cost. Everything else
-// goes on to the real call. Frequencies: description in kHz at the dish,
+// waits run on, which the tool's monotonic clock shows; threads on several
+// tuners take turns in it (turns.cpp). At exit what the requests would have
+// cost on a receiver is appended to $SIMRX_DIR/cost. Everything else goes on
+// to the real call. Frequencies: description in kHz at the dish,
 // requests in Hz of IF.
 #include <cerrno>
 #include <cstdarg>
@@ -24,7 +24,6 @@
 #include <ctime>
 #include <fcntl.h>
 #include <linux/dvb/frontend.h>
-#include <pthread.h>
 #include <sys/ioctl.h>
 #include <sys/stat.h>
 #include <sys/syscall.h>
@@ -32,6 +31,7 @@
 #include <unistd.h>
 
 #include "description.h"
+#include "turns.h"
 
 #define SIM_EXPORT extern "C" __attribute__((visibility("default")))
 
@@ -41,22 +41,13 @@ static const char kBlindscanPrefix[] = "/dev/blindscan";
 constexpr int kBlindscanMajor = 250;  // what the receiver's driver registers
 constexpr int kMaxReaders = 16;       // frontends open read-only at once
 
-// Whether a thread works a tuner: none yet, one, or none any more (it ended
-// or moved on), when the others no longer wait for the tuner.
-enum claim { UNCLAIMED, CLAIMED, RELEASED };
-
-// A tuner's nodes, its last search and its modelled clock.
+// A tuner's nodes and its last search.
 struct tuner_state {
   int device_fd = -1;    // the blind-scan device
   int frontend_fd = -1;  // the frontend, opened read-write
   uint32_t params[5] = {};
   transponder locked = {};  // a copy: the view it came from is rebuilt by every search
   bool has_locked = false;
-  uint64_t clock_ms = 0;   // when its thread's current or last timed call ends
-  uint64_t busy_ms = 0;    // in requests and waits, not waiting for others
-  bool used = false;       // a thread made requests on it
-  bool waiting = false;    // its thread waits in a timed call ending at clock_ms
-  claim worked = UNCLAIMED;
 };
 
 // What one cable's LNB delivers and where its switches stand; kept by the
@@ -69,26 +60,13 @@ struct lnb_state {
   int8_t uncommitted[kPorts];
 };
 
-// A thread the tool started, from its start until it ends.
-struct worker {
-  bool alive;
-  bool waiting;
-  int tuner;            // it works, or -1 before its first search
-  uint64_t pending_ms;  // its calls before then, for that tuner's clock
-  void *(*start)(void *);
-  void *arg;
-};
-constexpr int kMaxWorkers = 32;
-
 struct reader {  // a frontend opened read-only
   int fd = -1;
   int bus = -1;
 };
 
-// Shared by the tool's threads: everything below is under g_lock, except
-// what is set before the tool starts (the description, the paths).
-static pthread_mutex_t g_lock = PTHREAD_MUTEX_INITIALIZER;
-static pthread_cond_t g_turn = PTHREAD_COND_INITIALIZER;  // a tuner waits, or leaves
+// Shared by the tool's threads: everything below is under the turns' lock,
+// except what is set before the tool starts (the description, the paths).
 static receiver g_rx;
 static int g_log = -1;
 static char g_listing_path[512];
@@ -102,21 +80,6 @@ static char g_dir[512];
 // What the requests so far would have taken on a receiver.
 static uint32_t g_cost_count[kCostKinds];
 static uint64_t g_waited_ms;
-static uint64_t g_base_ms;   // the main thread's timed calls before it works a tuner
-static bool g_threaded;      // the tool started a thread: tuners take turns
-static worker g_workers[kMaxWorkers];
-static int g_worker_count;
-static pthread_key_t g_worker_key;      // its value: the worker
-static thread_local int t_bound = -1;   // the tuner this thread works
-static thread_local int t_worker = -1;  // which worker this thread is, if it is one
-
-// Holds g_lock for a scope.
-struct held {
-  held() { pthread_mutex_lock(&g_lock); }
-  ~held() { pthread_mutex_unlock(&g_lock); }
-  held(const held &) = delete;
-  held &operator=(const held &) = delete;
-};
 
 template <typename F>
 static F real(const char *name) {
@@ -211,149 +174,6 @@ static void use_cable(int tuner) {
 
 static void keep_cable(int tuner) { g_cables[g_rx.input[tuner]] = model_cable(); }
 
-// ---- modelled time --------------------------------------------------------
-// Each tuner's clock runs on by the modelled cost of every timed call
-// (request or wait) of the thread bound to it, which is the thread that last
-// made a blind-scan request on its device. Once the tool has started a
-// thread, the threads take turns: a call takes effect when it is the
-// earliest to start, and returns when it is the earliest to end, of every
-// tuner whose device is open (ties go to the lower tuner). So a run is the
-// same whatever the host's scheduling, and tuners overlap as on a receiver.
-// Calls of the main thread bound to none run on the base clock that tuners
-// start from. A worker's calls before its first search take turns too, after
-// every tuner (ties by the order the workers were started), and are added to
-// its tuner's clock when it binds; a tuner opened and not yet worked waits
-// for one of them.
-
-struct turn {
-  uint64_t end;
-  int order;  // the tuner, or past the tuners, a worker not yet bound
-};
-
-static bool later(turn other, turn me) { return other.end > me.end || (other.end == me.end && other.order > me.order); }
-
-static uint64_t latest_ms() {
-  uint64_t ms = g_base_ms;
-  for (int n = 0; n < kMaxTuners; ++n)
-    if (g_tuners[n].clock_ms > ms) ms = g_tuners[n].clock_ms;
-  return ms;
-}
-
-// The calling thread's place in modelled time; order -1: it takes no turns.
-static turn my_turn() {
-  if (t_bound >= 0) return {g_tuners[t_bound].clock_ms, t_bound};
-  if (t_worker >= 0) return {g_base_ms + g_workers[t_worker].pending_ms, kMaxTuners + t_worker};
-  return {latest_ms(), -1};
-}
-
-// Whether every other tuner and worker waits in a call that ends later, and
-// every tuner opened and not yet worked has a worker to come.
-static bool in_turn(turn me) {
-  int unclaimed = 0, unbound = me.order >= kMaxTuners ? 1 : 0;
-  for (int n = 0; n < kMaxTuners; ++n) {
-    const tuner_state &t = g_tuners[n];
-    if (n == me.order || t.device_fd < 0 || t.worked == RELEASED) continue;
-    if (t.worked == UNCLAIMED) ++unclaimed;
-    else if (!t.waiting || !later({t.clock_ms, n}, me)) return false;
-  }
-  for (int w = 0; w < g_worker_count; ++w) {
-    const worker &k = g_workers[w];
-    if (!k.alive || k.tuner >= 0 || kMaxTuners + w == me.order) continue;
-    ++unbound;
-    if (!k.waiting || !later({g_base_ms + k.pending_ms, kMaxTuners + w}, me)) return false;
-  }
-  return unclaimed <= unbound;
-}
-
-static void set_waiting(bool waiting) {
-  if (t_bound >= 0) g_tuners[t_bound].waiting = waiting;
-  else g_workers[t_worker].waiting = waiting;
-}
-
-// Until the calling thread's call is the earliest to start or to end.
-static void wait_turn() {
-  if (!g_threaded || my_turn().order < 0) return;
-  set_waiting(true);
-  pthread_cond_broadcast(&g_turn);
-  while (!in_turn(my_turn())) pthread_cond_wait(&g_turn, &g_lock);
-  set_waiting(false);
-}
-
-// A timed call begins: its turn to take effect.
-static void begin_call() { wait_turn(); }
-
-// And ends ms later, in its turn.
-static void end_call(uint64_t ms) {
-  if (t_bound >= 0) {
-    g_tuners[t_bound].clock_ms += ms;
-    g_tuners[t_bound].busy_ms += ms;
-  } else if (t_worker >= 0) {
-    g_workers[t_worker].pending_ms += ms;
-  } else {
-    g_base_ms = latest_ms() + ms;
-  }
-  if (ms > 0) wait_turn();
-}
-
-// The calling thread works this tuner from now on; its clock picks up from
-// the base, or from the tuner the thread worked before.
-static void bind(int tuner) {
-  if (t_bound == tuner) return;
-  tuner_state &t = g_tuners[tuner];
-  uint64_t from = t_bound >= 0 ? g_tuners[t_bound].clock_ms : 0;
-  if (g_base_ms > from) from = g_base_ms;
-  if (t.clock_ms < from) t.clock_ms = from;
-  if (t_bound >= 0) g_tuners[t_bound].worked = RELEASED;
-  if (t_worker >= 0) {
-    worker &k = g_workers[t_worker];
-    t.clock_ms += k.pending_ms;
-    t.busy_ms += k.pending_ms;
-    k.pending_ms = 0;
-    k.tuner = tuner;
-  }
-  t.used = true;
-  t.worked = CLAIMED;
-  t_bound = tuner;
-}
-
-// A worker that ends no longer holds the others, whether or not it closed
-// its device.
-static void worker_ended(void *value) {
-  held lock;
-  worker &k = *static_cast<worker *>(value);
-  k.alive = false;
-  if (k.tuner >= 0) g_tuners[k.tuner].worked = RELEASED;
-  pthread_cond_broadcast(&g_turn);
-}
-
-static void *worker_start(void *slot) {
-  auto *k = static_cast<worker *>(slot);
-  t_worker = static_cast<int>(k - g_workers);
-  pthread_setspecific(g_worker_key, k);
-  return k->start(k->arg);
-}
-
-// Each thread the tool starts is a worker from here on, numbered in the
-// order started, so it counts before it runs.
-SIM_EXPORT int pthread_create(pthread_t *thread, const pthread_attr_t *attr, void *(*start)(void *), void *arg) {
-  auto real_create = real<int (*)(pthread_t *, const pthread_attr_t *, void *(*)(void *), void *)>("pthread_create");
-  if (!g_ready || g_worker_count >= kMaxWorkers) return real_create(thread, attr, start, arg);
-  worker *k = nullptr;
-  {
-    held lock;
-    g_threaded = true;
-    k = &g_workers[g_worker_count++];
-    *k = {true, false, -1, 0, start, arg};
-  }
-  int ret = real_create(thread, attr, worker_start, k);
-  if (ret != 0) {
-    held lock;
-    k->alive = false;
-    pthread_cond_broadcast(&g_turn);
-  }
-  return ret;
-}
-
 __attribute__((constructor)) static void simrx_start() {
   // Loaded into a wrapper such as valgrind's launcher: stay out of its way
   // and leave LD_PRELOAD for the program it starts.
@@ -397,7 +217,7 @@ __attribute__((constructor)) static void simrx_start() {
   write_listing_file();
   write_carriers_file(dir);
   start_cables();
-  pthread_key_create(&g_worker_key, worker_ended);
+  turns_start();
   g_ready = true;
   log_line("simrx: ready");
 }
@@ -416,14 +236,7 @@ __attribute__((destructor)) static void simrx_stop() {
           g_cost_count[COST_LOCKED] + g_cost_count[COST_EMPTY], g_cost_count[COST_LOCKED],
           g_cost_count[COST_VOLTAGE] + g_cost_count[COST_TONE], g_cost_count[COST_DISEQC],
           static_cast<unsigned long long>(g_waited_ms), static_cast<unsigned long long>(latest_ms()));
-  int used = 0;
-  for (int n = 0; n < kMaxTuners; ++n) used += g_tuners[n].used;
-  // A run on one tuner keeps the line it always had.
-  if (used > 1) {
-    fprintf(out, " tuners=%d", used);
-    for (int n = 0; n < kMaxTuners; ++n)
-      if (g_tuners[n].used) fprintf(out, " busy_ms.%d=%llu", n, static_cast<unsigned long long>(g_tuners[n].busy_ms));
-  }
+  write_tuners(out);
   fputc('\n', out);
   fclose(out);
 }
@@ -509,8 +322,8 @@ static int open_device(const char *path, int flags) {
   tuner_state &t = g_tuners[bus];
   if (g_rx.fault_open || g_rx.busy[bus] || t.device_fd >= 0) return open_failed(path, flags, EBUSY);
   t.device_fd = stand_in(path, flags);
+  device_opened(bus);
   t.has_locked = false;
-  if (t.worked == RELEASED) t.worked = UNCLAIMED;
   return t.device_fd;
 }
 
@@ -574,7 +387,7 @@ static void forget(int fd) {
     if (fd == t.device_fd) {
       log_line("close %s%d", kBlindscanPrefix, n);
       t.device_fd = -1;
-      pthread_cond_broadcast(&g_turn);  // the others no longer wait for it
+      device_closed(n);
     }
   }
   for (reader &r : g_readers) {
@@ -639,7 +452,7 @@ static int get_result(const tuner_state &t, uint32_t *words) {
 }
 
 static int device_ioctl(int tuner, unsigned long request, void *arg) {
-  bind(tuner);
+  bind_thread(tuner);
   begin_call();
   use_cable(tuner);
   tuner_state &t = g_tuners[tuner];
@@ -863,7 +676,7 @@ SIM_EXPORT int clock_gettime(clockid_t id, struct timespec *t) {
   uint64_t ms = 0;
   {
     held lock;
-    ms = my_turn().end;
+    ms = now_ms();
   }
   t->tv_sec += static_cast<time_t>(ms / 1000u);
   t->tv_nsec += static_cast<long>(ms % 1000u) * 1000000L;
