@@ -153,6 +153,26 @@ static bool parse_tuner(const line_reader &r, char *raw, receiver &rx) {
   return true;
 }
 
+// "input N FROM": N hears FROM's cable, which FROM alone switches. No
+// chains: FROM has a cable of its own and N has no followers.
+static bool parse_input(const line_reader &r, receiver &rx) {
+  int64_t n = 0, from = 0;
+  if (r.count != 3 || !parse_number(r.fields[1], &n) || !parse_number(r.fields[2], &from)) return false;
+  if (n < 0 || n >= kMaxTuners || from < 0 || from >= kMaxTuners || n == from) return false;
+  if (!rx.frontend[n] || !rx.frontend[from] || rx.input[from] != from) return false;
+  for (int k = 0; k < kMaxTuners; ++k)
+    if (k != n && rx.input[k] == n) return false;
+  rx.input[n] = static_cast<int8_t>(from);
+  return true;
+}
+
+static bool parse_busy(const line_reader &r, receiver &rx) {
+  int64_t n = 0;
+  if (r.count != 2 || !parse_number(r.fields[1], &n) || n < 0 || n >= kMaxTuners || !rx.frontend[n]) return false;
+  rx.busy[n] = true;
+  return true;
+}
+
 static bool parse_transponder(const line_reader &r, receiver &rx) {
   if (r.count < 10 || rx.tp_count >= kMaxTransponders) return false;
   transponder &tp = rx.tps[rx.tp_count];
@@ -374,6 +394,8 @@ static bool parse_line(char *raw, const char *path, receiver &rx, char *error, s
     if (r.count != 2 || !parse_number(r.fields[1], &n) || n < 0 || n >= kMaxTuners) return false;
     return rx.frontend[n] = true;
   }
+  if (strcmp(key, "input") == 0) return parse_input(r, rx);
+  if (strcmp(key, "busy") == 0) return parse_busy(r, rx);
   if (strcmp(key, "lnb") == 0) return r.count == 3 && parse_lnb(r.fields[1], r.fields[2], rx);
   if (strcmp(key, "tp") == 0) return parse_transponder(r, rx);
   if (strcmp(key, "satellite") == 0) return parse_satellite(r, path, rx, error, error_size);
@@ -478,6 +500,7 @@ bool load_description(const char *path, const char *lnb, receiver &rx, char *err
   rx.jitter = true;
   rx.reach = REACH_QUARTER;
   rx.window_khz = kDefaultWindowKHz;
+  for (int n = 0; n < kMaxTuners; ++n) rx.input[n] = static_cast<int8_t>(n);
   g_reading_port = 0;
   g_reading_uncommitted = g_reading_burst = -1;
   bool ok = true;

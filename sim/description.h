@@ -105,6 +105,10 @@ struct receiver {
   char tuner_type[kMaxTuners][16];
   char tuner_name[kMaxTuners][96];
   bool listed[kMaxTuners];
+  // The tuner whose cable each tuner takes its signal from: itself, or
+  // another's by an "input" line (loop-through, a second demodulator).
+  int8_t input[kMaxTuners];
+  bool busy[kMaxTuners];  // in use by another program: read-only opens alone
   bool high_band;
   char polarisation;
   int port;             // selected by a DiSEqC command

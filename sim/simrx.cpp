@@ -1,16 +1,18 @@
 // Simulated receiver, loaded into a tool with LD_PRELOAD. It answers the
 // frontend nodes /dev/dvb/adapter0/frontendN (their LNB requests set what
-// later searches see), the listing command "cat /proc/bus/nim_sockets" and
-// the blind-scan devices /dev/blindscanN from a receiver description or
-// channel table ($SIMRX_SAT, with the LNB state from $SIMRX_LNB, the
-// demodulator preference from $SIMRX_DEMOD, its reach from $SIMRX_REACH,
-// its window from $SIMRX_WINDOW and its measurement error from $SIMRX_ERROR
-// when set), and logs every request
-// the tool makes to $SIMRX_DIR/requests.log. At exit it appends what the
-// requests would have cost on a receiver to $SIMRX_DIR/cost, and the tool's
-// monotonic clock runs on by that modelled time, so its own summary and
-// estimates show what a receiver would take. Everything else goes on to the
-// real call. Frequencies: description in kHz at the dish,
+// later searches on the same cable see), the listing command "cat
+// /proc/bus/nim_sockets" and the blind-scan devices /dev/blindscanN from a
+// receiver description or channel table ($SIMRX_SAT, with the LNB state from
+// $SIMRX_LNB, the demodulator preference from $SIMRX_DEMOD, its reach from
+// $SIMRX_REACH, its window from $SIMRX_WINDOW and its measurement error from
+// $SIMRX_ERROR when set), and logs every request the tool makes to
+// $SIMRX_DIR/requests.log. Each satellite tuner has a cable of its own unless
+// it takes another's ("input"); a busy tuner opens read-only alone.
+// Time is modelled: each tuner has a clock that its thread's requests and
+// waits run on, which the tool's monotonic clock shows; threads on several
+// tuners take turns in it (turns.cpp). At exit what the requests would have
+// cost on a receiver is appended to $SIMRX_DIR/cost. Everything else goes on
+// to the real call. Frequencies: description in kHz at the dish,
 // requests in Hz of IF.
 #include <cerrno>
 #include <cstdarg>
@@ -29,6 +31,7 @@
 #include <unistd.h>
 
 #include "description.h"
+#include "turns.h"
 
 #define SIM_EXPORT extern "C" __attribute__((visibility("default")))
 
@@ -36,20 +39,43 @@ static const char kListingCommand[] = "cat /proc/bus/nim_sockets";
 static const char kFrontendPrefix[] = "/dev/dvb/adapter0/frontend";
 static const char kBlindscanPrefix[] = "/dev/blindscan";
 constexpr int kBlindscanMajor = 250;  // what the receiver's driver registers
+constexpr int kMaxReaders = 16;       // frontends open read-only at once
 
-// The simulation is one process with one thread: plain statics suffice.
+// A tuner's nodes and its last search.
+struct tuner_state {
+  int device_fd = -1;    // the blind-scan device
+  int frontend_fd = -1;  // the frontend, opened read-write
+  uint32_t params[5] = {};
+  transponder locked = {};  // a copy: the view it came from is rebuilt by every search
+  bool has_locked = false;
+};
+
+// What one cable's LNB delivers and where its switches stand; kept by the
+// tuner that drives the cable and put into the model for each request.
+struct lnb_state {
+  int port;
+  char polarisation;
+  bool high_band, powered;
+  int8_t burst;
+  int8_t uncommitted[kPorts];
+};
+
+struct reader {  // a frontend opened read-only
+  int fd = -1;
+  int bus = -1;
+};
+
+// Shared by the tool's threads: everything below is under the turns' lock,
+// except what is set before the tool starts (the description, the paths).
 static receiver g_rx;
 static int g_log = -1;
 static char g_listing_path[512];
 static FILE *g_listing_pipe;
-static int g_device_fd = -1;
-static int g_device_bus = -1;
-static uint32_t g_params[5];
-static const transponder *g_locked;
+static tuner_state g_tuners[kMaxTuners];
+static lnb_state g_cables[kMaxTuners];  // by the tuner that drives the cable
+static reader g_readers[kMaxReaders];
 static bool g_active;  // loaded into the tool it was started for
 static bool g_ready;   // and its description is loaded
-static int g_frontend_fd = -1;
-static int g_frontend_bus = -1;
 static char g_dir[512];
 // What the requests so far would have taken on a receiver.
 static uint32_t g_cost_count[kCostKinds];
@@ -120,6 +146,34 @@ static void write_carriers_file(const char *dir) {
   fclose(out);
 }
 
+// ---- cables -----------------------------------------------------------------
+
+// The cable state the model holds now.
+static lnb_state model_cable() {
+  lnb_state c = {g_rx.port, g_rx.polarisation, g_rx.high_band, g_rx.lnb_powered, g_rx.burst, {}};
+  memcpy(c.uncommitted, g_rx.uncommitted, sizeof c.uncommitted);
+  return c;
+}
+
+// Every cable starts as the description's (or the launcher's) "lnb" says.
+static void start_cables() {
+  for (int n = 0; n < kMaxTuners; ++n) g_cables[n] = model_cable();
+}
+
+// The model reads and switches one cable at a time: its state goes into the
+// receiver for a request, and what the request changed comes back.
+static void use_cable(int tuner) {
+  const lnb_state &c = g_cables[g_rx.input[tuner]];
+  g_rx.polarisation = c.polarisation;
+  g_rx.high_band = c.high_band;
+  g_rx.lnb_powered = c.powered;
+  g_rx.port = c.port;
+  g_rx.burst = c.burst;
+  memcpy(g_rx.uncommitted, c.uncommitted, sizeof c.uncommitted);
+}
+
+static void keep_cable(int tuner) { g_cables[g_rx.input[tuner]] = model_cable(); }
+
 __attribute__((constructor)) static void simrx_start() {
   // Loaded into a wrapper such as valgrind's launcher: stay out of its way
   // and leave LD_PRELOAD for the program it starts.
@@ -162,30 +216,28 @@ __attribute__((constructor)) static void simrx_start() {
   snprintf(g_dir, sizeof g_dir, "%s", dir);
   write_listing_file();
   write_carriers_file(dir);
+  start_cables();
+  turns_start();
   g_ready = true;
   log_line("simrx: ready");
 }
 
-// What the requests and waits so far would have taken on a receiver, ms.
-static uint64_t modelled_ms() {
-  uint64_t total = g_waited_ms;
-  for (int k = 0; k < kCostKinds; ++k) total += static_cast<uint64_t>(g_cost_count[k]) * kRequestCosts[k].ms;
-  return total;
-}
-
 // One line per process: the requests by kind, the waits, and the modelled
-// total, which a benchmark sums over the runs of one scan.
+// duration until the last tuner finished, which a benchmark sums over the
+// runs of one scan. With more than one tuner, how long each was busy.
 __attribute__((destructor)) static void simrx_stop() {
   if (!g_ready) return;
   char path[600];
   snprintf(path, sizeof path, "%s/cost", g_dir);
   FILE *out = fopen(path, "a");
   if (out == nullptr) return;
-  uint64_t total = modelled_ms();
-  fprintf(out, "searches=%u locked=%u lnb=%u diseqc=%u waited_ms=%llu modelled_ms=%llu\n",
+  held lock;
+  fprintf(out, "searches=%u locked=%u lnb=%u diseqc=%u waited_ms=%llu modelled_ms=%llu",
           g_cost_count[COST_LOCKED] + g_cost_count[COST_EMPTY], g_cost_count[COST_LOCKED],
           g_cost_count[COST_VOLTAGE] + g_cost_count[COST_TONE], g_cost_count[COST_DISEQC],
-          static_cast<unsigned long long>(g_waited_ms), static_cast<unsigned long long>(total));
+          static_cast<unsigned long long>(g_waited_ms), static_cast<unsigned long long>(latest_ms()));
+  write_tuners(out);
+  fputc('\n', out);
   fclose(out);
 }
 
@@ -247,43 +299,63 @@ SIM_EXPORT int pclose(FILE *stream) {
   return real<int (*)(FILE *)>("pclose")(stream);
 }
 
-// ---- the blind-scan device ------------------------------------------------
+// ---- opening the nodes ----------------------------------------------------
 
+static int open_failed(const char *path, int flags, int error) {
+  log_line("open %s flags=0x%x -> fail", path, static_cast<unsigned>(flags));
+  errno = error;
+  return -1;
+}
+
+// A real descriptor number, so close() and descriptor checks behave.
+static int stand_in(const char *path, int flags) {
+  int fd = real<int (*)(const char *, int, ...)>("open")("/dev/null", O_RDWR | O_CLOEXEC);
+  log_line("open %s flags=0x%x -> ok", path, static_cast<unsigned>(flags));
+  return fd;
+}
+
+// One opener per device; none while another program has the tuner.
 static int open_device(const char *path, int flags) {
   int bus = node_number(path, kBlindscanPrefix);
   bool exists = g_ready && bus >= 0 && bus < kMaxTuners && g_rx.frontend[bus];
-  if (!exists || g_rx.fault_open || g_device_fd >= 0) {
-    log_line("open %s flags=0x%x -> fail", path, static_cast<unsigned>(flags));
-    errno = exists ? EBUSY : ENOENT;
-    return -1;
+  if (!exists) return open_failed(path, flags, ENOENT);
+  tuner_state &t = g_tuners[bus];
+  if (g_rx.fault_open || g_rx.busy[bus] || t.device_fd >= 0) return open_failed(path, flags, EBUSY);
+  t.device_fd = stand_in(path, flags);
+  device_opened(bus);
+  t.has_locked = false;
+  return t.device_fd;
+}
+
+// Read-only opens watch a tuner, even one in use, and may be many.
+static int open_reader(const char *path, int bus, int flags) {
+  for (reader &r : g_readers) {
+    if (r.fd >= 0) continue;
+    r.fd = stand_in(path, flags);
+    r.bus = bus;
+    return r.fd;
   }
-  // A real descriptor number, so close() and descriptor checks behave.
-  g_device_fd = real<int (*)(const char *, int, ...)>("open")("/dev/null", O_RDWR | O_CLOEXEC);
-  g_device_bus = bus;
-  g_locked = nullptr;
-  log_line("open %s flags=0x%x -> ok", path, static_cast<unsigned>(flags));
-  return g_device_fd;
+  return open_failed(path, flags, EMFILE);
 }
 
 // The frontend node of a described tuner, for its LNB requests; one
-// opener at a time, as a frontend opened read-write allows.
+// read-write opener at a time, as a frontend allows.
 static int open_frontend(const char *path, int flags) {
   int bus = node_number(path, kFrontendPrefix);
   bool exists = g_ready && bus >= 0 && bus < kMaxTuners && g_rx.frontend[bus];
-  if (!exists || g_rx.fault_frontend_open || g_frontend_fd >= 0) {
-    log_line("open %s flags=0x%x -> fail", path, static_cast<unsigned>(flags));
-    errno = exists ? EBUSY : ENOENT;
-    return -1;
-  }
-  g_frontend_fd = real<int (*)(const char *, int, ...)>("open")("/dev/null", O_RDWR | O_CLOEXEC);
-  g_frontend_bus = bus;
-  log_line("open %s flags=0x%x -> ok", path, static_cast<unsigned>(flags));
-  return g_frontend_fd;
+  if (!exists) return open_failed(path, flags, ENOENT);
+  if ((flags & O_ACCMODE) == O_RDONLY) return open_reader(path, bus, flags);
+  tuner_state &t = g_tuners[bus];
+  if (g_rx.fault_frontend_open || g_rx.busy[bus] || t.frontend_fd >= 0) return open_failed(path, flags, EBUSY);
+  t.frontend_fd = stand_in(path, flags);
+  return t.frontend_fd;
 }
 
 static int open_any(const char *symbol, const char *path, int flags, va_list args) {
-  if (g_active && starts_with(path, kFrontendPrefix)) return open_frontend(path, flags);
-  if (g_active && is_simulated_node(path)) return open_device(path, flags);
+  if (g_active && is_simulated_node(path)) {
+    held lock;
+    return starts_with(path, kFrontendPrefix) ? open_frontend(path, flags) : open_device(path, flags);
+  }
   // NOLINTNEXTLINE(clang-analyzer-valist.Uninitialized): the caller started it
   mode_t mode = (flags & (O_CREAT | O_TMPFILE)) != 0 ? va_arg(args, mode_t) : 0;
   return real<int (*)(const char *, int, ...)>(symbol)(path, flags, mode);
@@ -305,17 +377,35 @@ SIM_EXPORT int open64(const char *path, int flags, ...) {
   return fd;
 }
 
-SIM_EXPORT int close(int fd) {
-  if (fd >= 0 && fd == g_frontend_fd) {
-    log_line("close %s%d", kFrontendPrefix, g_frontend_bus);
-    g_frontend_fd = -1;
+static void forget(int fd) {
+  for (int n = 0; n < kMaxTuners; ++n) {
+    tuner_state &t = g_tuners[n];
+    if (fd == t.frontend_fd) {
+      log_line("close %s%d", kFrontendPrefix, n);
+      t.frontend_fd = -1;
+    }
+    if (fd == t.device_fd) {
+      log_line("close %s%d", kBlindscanPrefix, n);
+      t.device_fd = -1;
+      device_closed(n);
+    }
   }
-  if (fd >= 0 && fd == g_device_fd) {
-    log_line("close %s%d", kBlindscanPrefix, g_device_bus);
-    g_device_fd = -1;
+  for (reader &r : g_readers) {
+    if (fd != r.fd) continue;
+    log_line("close %s%d", kFrontendPrefix, r.bus);
+    r.fd = -1;
+  }
+}
+
+SIM_EXPORT int close(int fd) {
+  if (g_active && fd >= 0) {
+    held lock;
+    forget(fd);
   }
   return real<int (*)(int)>("close")(fd);
 }
+
+// ---- the blind-scan device ------------------------------------------------
 
 static int fail_request(int code, int ret) {
   log_line("ioctl %s -> %d", request_name(code), ret);
@@ -323,64 +413,103 @@ static int fail_request(int code, int ret) {
   return ret;
 }
 
-static int set_params(const uint32_t *words) {
-  memcpy(g_params, words, sizeof g_params);
-  g_locked = nullptr;
+static int set_params(tuner_state &t, const uint32_t *words) {
+  memcpy(t.params, words, sizeof t.params);
+  t.has_locked = false;
   int ret = 0;
-  bool failed = scripted_fault(g_rx, 1, g_params[0] / 1000000u, &ret);
+  bool failed = scripted_fault(g_rx, 1, t.params[0] / 1000000u, &ret);
   log_line("ioctl BS_SET_PARAMS %u %u %u %u %u -> %d", words[0], words[1], words[2], words[3], words[4], ret);
   if (failed) errno = EIO;
   return ret;
 }
 
-static int search() {
-  uint32_t mhz = g_params[0] / 1000000u;
+// Its cost, which the clock runs on by, once it is known.
+static int search(tuner_state &t, uint64_t *ms) {
+  uint32_t mhz = t.params[0] / 1000000u;
   int ret = 0;
   if (scripted_fault(g_rx, 2, mhz, &ret)) return fail_request(2, ret);
-  g_locked = find_signal(tuner_view(g_rx), g_params[0] / 1000u, g_rx.window_khz, g_params[1], g_params[2],
-                         g_cost_count[COST_LOCKED] + g_cost_count[COST_EMPTY]);
-  g_cost_count[g_locked != nullptr ? COST_LOCKED : COST_EMPTY]++;
-  if (g_locked == nullptr) return fail_request(2, -1);  // nothing to lock on
+  const transponder *found = find_signal(tuner_view(g_rx), t.params[0] / 1000u, g_rx.window_khz, t.params[1],
+                                         t.params[2], g_cost_count[COST_LOCKED] + g_cost_count[COST_EMPTY]);
+  cost_kind kind = found != nullptr ? COST_LOCKED : COST_EMPTY;
+  g_cost_count[kind]++;
+  *ms = kRequestCosts[kind].ms;
+  if (found == nullptr) return fail_request(2, -1);  // nothing to lock on
+  t.locked = *found;
+  t.has_locked = true;
   log_line("ioctl BS_SEARCH -> 0");
   return 0;
 }
 
-static int get_result(uint32_t *words) {
-  uint32_t mhz = g_params[0] / 1000000u;
+static int get_result(const tuner_state &t, uint32_t *words) {
+  uint32_t mhz = t.params[0] / 1000000u;
   int ret = 0;
   if (scripted_fault(g_rx, 3, mhz, &ret)) return fail_request(3, ret);
-  if (g_locked == nullptr) return fail_request(3, -1);  // no search locked
-  result_words(tuner_view(g_rx), *g_locked, g_params[0] / 1000u, words);
+  if (!t.has_locked) return fail_request(3, -1);  // no search locked
+  result_words(tuner_view(g_rx), t.locked, t.params[0] / 1000u, words);
   log_line("ioctl BS_GET_RESULT -> 0 %u %u %u %u %u %u %u %u", words[0], words[1], words[2], words[3], words[4],
            words[5], words[6], words[7]);
   return 0;
 }
 
-// ---- LNB requests on the frontend node -------------------------------------
-
-static int lnb_result(const char *what, int ret) {
-  log_line("ioctl %s -> %d", what, ret);
-  if (ret != 0) errno = EIO;
+static int device_ioctl(int tuner, unsigned long request, void *arg) {
+  bind_thread(tuner);
+  begin_call();
+  use_cable(tuner);
+  tuner_state &t = g_tuners[tuner];
+  uint64_t ms = 0;
+  int ret = -1;
+  switch (request) {
+    case 1: ret = set_params(t, static_cast<const uint32_t *>(arg)); break;
+    case 2: ret = search(t, &ms); break;
+    case 3: ret = get_result(t, static_cast<uint32_t *>(arg)); break;
+    default:
+      log_line("ioctl 0x%lx -> -1", request);
+      errno = ENOTTY;
+  }
+  int error = errno;
+  end_call(ms);
+  errno = error;
   return ret;
 }
 
-static int set_voltage(uintptr_t voltage) {
+// ---- LNB requests on the frontend node -------------------------------------
+
+static int lnb_result(const char *what, int ret, int error = EIO) {
+  log_line("ioctl %s -> %d", what, ret);
+  if (ret != 0) errno = error;
+  return ret;
+}
+
+// What a request on a frontend may do: switch its cable, or nothing, as
+// on a tuner whose input loops through from another's cable.
+enum lnb_access { LNB_SWITCHES, LNB_FOLLOWS, LNB_READ_ONLY };
+
+// The outcome of an LNB request valid in itself, by its access.
+static int lnb_refused(const char *what, lnb_access access) {
+  if (access == LNB_READ_ONLY) return lnb_result(what, -1, EPERM);
+  if (access == LNB_FOLLOWS) return lnb_result(what, 0);  // heard by nothing
+  if (g_rx.fault_frontend_lnb) return lnb_result(what, -1);
+  return 1;
+}
+
+static int set_voltage(uintptr_t voltage, lnb_access access) {
   static const char *const names[] = {"SEC_VOLTAGE_13", "SEC_VOLTAGE_18", "SEC_VOLTAGE_OFF"};
   char what[64];
   snprintf(what, sizeof what, "FE_SET_VOLTAGE %s", voltage < 3 ? names[voltage] : "?");
   if (voltage > SEC_VOLTAGE_OFF) return lnb_result(what, -1);
-  if (g_rx.fault_frontend_lnb) return lnb_result(what, -1);
+  if (int ret = lnb_refused(what, access); ret <= 0) return ret;
   g_rx.lnb_powered = voltage != SEC_VOLTAGE_OFF;
   if (voltage != SEC_VOLTAGE_OFF) g_rx.polarisation = voltage == SEC_VOLTAGE_13 ? 'V' : 'H';
   g_cost_count[COST_VOLTAGE]++;
   return lnb_result(what, 0);
 }
 
-static int set_tone(uintptr_t tone) {
+static int set_tone(uintptr_t tone, lnb_access access) {
   char what[64];
   snprintf(what, sizeof what, "FE_SET_TONE %s",
            tone == SEC_TONE_ON ? "SEC_TONE_ON" : tone == SEC_TONE_OFF ? "SEC_TONE_OFF" : "?");
-  if (tone > SEC_TONE_OFF || g_rx.fault_frontend_lnb) return lnb_result(what, -1);
+  if (tone > SEC_TONE_OFF) return lnb_result(what, -1);
+  if (int ret = lnb_refused(what, access); ret <= 0) return ret;
   g_rx.high_band = tone == SEC_TONE_ON;
   g_cost_count[COST_TONE]++;
   return lnb_result(what, 0);
@@ -389,40 +518,106 @@ static int set_tone(uintptr_t tone) {
 // Switch and single-cable commands select what later searches see (see
 // single_cable.h); other messages pass unanswered, as on a bus where
 // nothing is addressed.
-static int send_diseqc(const dvb_diseqc_master_cmd *cmd) {
+static int send_diseqc(const dvb_diseqc_master_cmd *cmd, lnb_access access) {
   char what[64];
   // At most six bytes of three characters after the name: it all fits.
   size_t n = static_cast<size_t>(snprintf(what, sizeof what, "FE_DISEQC_SEND_MASTER_CMD"));
   for (unsigned i = 0; i < cmd->msg_len && i < 6; ++i, n += 3)
     (void)snprintf(what + n, sizeof what - n, " %02x", cmd->msg[i]);
-  if (cmd->msg_len < 3 || cmd->msg_len > 6 || g_rx.fault_frontend_lnb) return lnb_result(what, -1);
+  if (cmd->msg_len < 3 || cmd->msg_len > 6) return lnb_result(what, -1);
+  if (int ret = lnb_refused(what, access); ret <= 0) return ret;
   apply_diseqc(g_rx, cmd->msg, cmd->msg_len);
   g_cost_count[COST_DISEQC]++;
   return lnb_result(what, 0);
 }
 
 // A tone burst, 12.5 ms of tone or of modulated tone: costed as a tone switch.
-static int send_burst(uintptr_t burst) {
+static int send_burst(uintptr_t burst, lnb_access access) {
   char what[64];
   snprintf(what, sizeof what, "FE_DISEQC_SEND_BURST %s",
            burst == SEC_MINI_A ? "SEC_MINI_A" : burst == SEC_MINI_B ? "SEC_MINI_B" : "?");
-  if (burst > SEC_MINI_B || g_rx.fault_frontend_lnb) return lnb_result(what, -1);
+  if (burst > SEC_MINI_B) return lnb_result(what, -1);
+  if (int ret = lnb_refused(what, access); ret <= 0) return ret;
   apply_burst(g_rx, static_cast<int>(burst));
   g_cost_count[COST_TONE]++;
   return lnb_result(what, 0);
 }
 
-static int frontend_ioctl(unsigned long request, void *arg) {
+static uint32_t voltage_word() {
+  if (!g_rx.lnb_powered) return SEC_VOLTAGE_OFF;
+  return g_rx.polarisation == 'V' ? SEC_VOLTAGE_13 : SEC_VOLTAGE_18;
+}
+
+// A watcher may read how the cable is set: its voltage and tone, nothing else.
+static int get_property(const dtv_properties *asked, lnb_access access) {
+  char what[160];  // eight properties at most, and the name of one unknown
+  size_t n = static_cast<size_t>(snprintf(what, sizeof what, "FE_GET_PROPERTY"));
+  bool known = access == LNB_READ_ONLY && asked->num > 0 && asked->num <= 8;
+  for (uint32_t i = 0; known && i < asked->num; ++i) {
+    dtv_property &p = asked->props[i];
+    known = p.cmd == DTV_VOLTAGE || p.cmd == DTV_TONE;
+    if (!known) {
+      (void)snprintf(what + n, sizeof what - n, " %u", p.cmd);
+      break;
+    }
+    bool voltage = p.cmd == DTV_VOLTAGE;
+    p.u.data = voltage ? voltage_word() : static_cast<uint32_t>(g_rx.high_band ? SEC_TONE_ON : SEC_TONE_OFF);
+    n += static_cast<size_t>(snprintf(what + n, sizeof what - n, " %s=%u", voltage ? "DTV_VOLTAGE" : "DTV_TONE",
+                                      p.u.data));
+  }
+  return lnb_result(what, known ? 0 : -1, EINVAL);
+}
+
+static int frontend_request(unsigned long request, void *arg, lnb_access access) {
   switch (request) {
-    case FE_SET_VOLTAGE: return set_voltage(reinterpret_cast<uintptr_t>(arg));
-    case FE_SET_TONE: return set_tone(reinterpret_cast<uintptr_t>(arg));
-    case FE_DISEQC_SEND_MASTER_CMD: return send_diseqc(static_cast<const dvb_diseqc_master_cmd *>(arg));
-    case FE_DISEQC_SEND_BURST: return send_burst(reinterpret_cast<uintptr_t>(arg));
+    case FE_SET_VOLTAGE: return set_voltage(reinterpret_cast<uintptr_t>(arg), access);
+    case FE_SET_TONE: return set_tone(reinterpret_cast<uintptr_t>(arg), access);
+    case FE_DISEQC_SEND_MASTER_CMD: return send_diseqc(static_cast<const dvb_diseqc_master_cmd *>(arg), access);
+    case FE_DISEQC_SEND_BURST: return send_burst(reinterpret_cast<uintptr_t>(arg), access);
+    case FE_GET_PROPERTY: return get_property(static_cast<const dtv_properties *>(arg), access);
     default:
       log_line("ioctl 0x%lx -> -1", request);
       errno = ENOTTY;
       return -1;
   }
+}
+
+// What the LNB requests so far took, ms.
+static uint64_t lnb_ms() {
+  uint64_t ms = 0;
+  for (int k = COST_VOLTAGE; k < kCostKinds; ++k) ms += uint64_t{g_cost_count[k]} * kRequestCosts[k].ms;
+  return ms;
+}
+
+// A request in its turn on the caller's clock, which runs on by what the
+// request cost; only a cable's own tuner switches it.
+static int frontend_ioctl(int tuner, unsigned long request, void *arg, lnb_access access) {
+  begin_call();
+  use_cable(tuner);
+  uint64_t before = lnb_ms();
+  int ret = frontend_request(request, arg, access);
+  int error = errno;
+  if (access == LNB_SWITCHES) keep_cable(tuner);
+  end_call(lnb_ms() - before);
+  errno = error;
+  return ret;
+}
+
+// The simulated node behind a descriptor: its tuner and what it may do.
+static bool simulated_fd(int fd, int *tuner, bool *device, lnb_access *access) {
+  for (int n = 0; n < kMaxTuners; ++n) {
+    *tuner = n;
+    *device = fd == g_tuners[n].device_fd;
+    *access = g_rx.input[n] == n ? LNB_SWITCHES : LNB_FOLLOWS;
+    if (*device || fd == g_tuners[n].frontend_fd) return true;
+  }
+  for (const reader &r : g_readers) {
+    *tuner = r.bus;
+    *device = false;
+    *access = LNB_READ_ONLY;
+    if (fd == r.fd) return true;
+  }
+  return false;
 }
 
 SIM_EXPORT int ioctl(int fd, unsigned long request, ...) {
@@ -430,18 +625,15 @@ SIM_EXPORT int ioctl(int fd, unsigned long request, ...) {
   va_start(args, request);
   void *arg = va_arg(args, void *);  // as the C library does, whatever was passed
   va_end(args);
-  if (fd >= 0 && fd == g_frontend_fd) return frontend_ioctl(request, arg);
-  if (fd < 0 || fd != g_device_fd) return real<int (*)(int, unsigned long, void *)>("ioctl")(fd, request, arg);
-
-  switch (request) {
-    case 1: return set_params(static_cast<const uint32_t *>(arg));
-    case 2: return search();
-    case 3: return get_result(static_cast<uint32_t *>(arg));
-    default:
-      log_line("ioctl 0x%lx -> -1", request);
-      errno = ENOTTY;
-      return -1;
+  if (g_active && fd >= 0) {
+    held lock;
+    int tuner = -1;
+    bool device = false;
+    lnb_access access = LNB_SWITCHES;
+    if (simulated_fd(fd, &tuner, &device, &access))
+      return device ? device_ioctl(tuner, request, arg) : frontend_ioctl(tuner, request, arg, access);
   }
+  return real<int (*)(int, unsigned long, void *)>("ioctl")(fd, request, arg);
 }
 
 // ---- standard error ------------------------------------------------------
@@ -455,23 +647,37 @@ SIM_EXPORT ssize_t write(int fd, const void *data, size_t size) {
 
 // ---- time -----------------------------------------------------------------
 
+// A wait of the tool, in its turn on its clock, logged in the unit asked.
+static void modelled_wait(uint64_t ms, bool in_seconds) {
+  held lock;
+  begin_call();
+  if (in_seconds) log_line("sleep %llu", static_cast<unsigned long long>(ms / 1000u));
+  else log_line("sleep %llu ms", static_cast<unsigned long long>(ms));
+  g_waited_ms += ms;
+  end_call(ms);
+}
+
 SIM_EXPORT unsigned int sleep(unsigned int seconds) {
   if (!g_ready) return real<unsigned (*)(unsigned)>("sleep")(seconds);
-  log_line("sleep %u", seconds);
-  g_waited_ms += 1000ull * seconds;
+  modelled_wait(1000ull * seconds, true);
   return g_rx.real_wait ? real<unsigned (*)(unsigned)>("sleep")(seconds) : 0;
 }
 
 // The monotonic clock a tool reads runs ahead by the modelled time, which
-// stands in for the waits and requests that take no real time here. With
-// "wait real" the waits are real and the clock is left alone.
+// stands in for the waits and requests that take no real time here: its
+// tuner's clock in a worker, the latest of all elsewhere. With "wait real"
+// the waits are real and the clock is left alone.
 SIM_EXPORT int clock_gettime(clockid_t id, struct timespec *t) {
   // The system call itself, not the next definition: a sanitizer's runtime
   // asks for the time before anything is set up, when looking one up would
   // allocate under it.
   int ret = static_cast<int>(syscall(SYS_clock_gettime, id, t));
   if (!g_ready || g_rx.real_wait || id != CLOCK_MONOTONIC || ret != 0) return ret;
-  uint64_t ms = modelled_ms();
+  uint64_t ms = 0;
+  {
+    held lock;
+    ms = now_ms();
+  }
   t->tv_sec += static_cast<time_t>(ms / 1000u);
   t->tv_nsec += static_cast<long>(ms % 1000u) * 1000000L;
   if (t->tv_nsec >= 1000000000L) t->tv_sec++, t->tv_nsec -= 1000000000L;
@@ -483,8 +689,7 @@ SIM_EXPORT int clock_gettime(clockid_t id, struct timespec *t) {
 SIM_EXPORT int nanosleep(const struct timespec *wanted, struct timespec *left) {
   if (!g_ready || wanted == nullptr) return real<int (*)(const timespec *, timespec *)>("nanosleep")(wanted, left);
   uint64_t ms = static_cast<uint64_t>(wanted->tv_sec) * 1000u + static_cast<uint64_t>(wanted->tv_nsec) / 1000000u;
-  log_line("sleep %llu ms", static_cast<unsigned long long>(ms));
-  g_waited_ms += ms;
+  modelled_wait(ms, false);
   if (g_rx.real_wait) return real<int (*)(const timespec *, timespec *)>("nanosleep")(wanted, left);
   if (left != nullptr) *left = {};
   return 0;

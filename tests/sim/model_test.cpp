@@ -315,6 +315,12 @@ TEST(Model, BadDescriptionsAreRefusedWithTheirLine) {
       {"tuner 0 DVB-S2 x\nlnb middle H\n", "line 2: not understood"},
       {"tp 10955000 X 27500000 DVB-S QPSK 3/4 0.35 off off\n", "line 1: not understood"},
       {"fault request=4\n", "line 1: not understood"},
+      // A tuner takes another's cable only when that one has its own.
+      {"tuner 0 DVB-S2 a\ninput 0 0\n", "line 2: not understood"},
+      {"tuner 0 DVB-S2 a\ninput 1 0\n", "line 2: not understood"},
+      {"tuner 0 DVB-S2 a\ntuner 1 DVB-S2 b\ntuner 2 DVB-S2 c\ninput 1 0\ninput 2 1\n", "line 5: not understood"},
+      {"tuner 0 DVB-S2 a\ntuner 1 DVB-S2 b\ntuner 2 DVB-S2 c\ninput 2 1\ninput 1 0\n", "line 5: not understood"},
+      {"tuner 0 DVB-S2 a\nbusy 1\n", "line 2: not understood"},
   };
   for (const auto &c : cases) {
     receiver &rx = fresh();
