@@ -677,6 +677,13 @@ static bool set_cable(void *context, int member, const planned_sweep &p, int /*i
   return switch_lnb(*run.given, run, driving_slot(run, run.given->cable_of[g_member_slot[member]]), p);
 }
 
+// A pause of no length: on a receiver nothing, on the simulated one the
+// tuners line up in the order of -t before the first of them chooses work.
+static void line_up(void * /*context*/, int /*member*/) {
+  timespec t = {0, 0};
+  (void)nanosleep(&t, nullptr);
+}
+
 static void idle(void * /*context*/, int /*member*/) {
   timespec t = {0, kIdleNs};
   (void)nanosleep(&t, nullptr);
@@ -786,7 +793,7 @@ static int scan_on_crew(const options &o, tuner_slot *slots) {
   run.budget = plain_searches(run.sweeps);
   run.crew = &g_report;
   scan_sink sink = {print_carrier, nullptr, &run};
-  crew_hooks hooks = {nullptr, set_cable, idle, member_ended, member_progress, &run};
+  crew_hooks hooks = {line_up, set_cable, idle, member_ended, member_progress, &run};
   sleep(kSettleSeconds);
   satellite_end end = scan_with_crew(plan, sink, hooks, g_state, g_room, g_report);
   for (int i = 0; i < plan.member_count; ++i) {

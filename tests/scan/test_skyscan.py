@@ -469,3 +469,83 @@ class ProgressEvents(unittest.TestCase):
         self.assertEqual(drawn.returncode, 0, drawn.stderr)
         self.assertEqual(bar_line, "[##########] 100% 32 found, done")
         self.assertEqual(len([line for line in results if line.startswith("OK ")]), 32)
+
+
+def same_carriers(test, one, many):
+    """Every line of `one` has one line of `many` the merge rule takes for it, and no line is left over."""
+    test.assertEqual(len(many), len(one))
+    for pol, khz, rate in one:
+        partners = [m for m in many if m[0] == pol and 4000 * abs(m[1] - khz) < rate + m[2]]
+        test.assertEqual(len(partners), 1, (pol, khz))
+
+
+def carriers_of(scan):
+    return [(line.split()[1], int(line.split()[2]), int(line.split()[3])) for line in scan.stdout.splitlines()]
+
+
+class SeveralTuners(unittest.TestCase):
+    """Tuners wired as receivers wire them: what is scanned, on which, and what is left alone."""
+
+    @classmethod
+    def setUpClass(cls):
+        cls.one = Scan(["-q"])
+
+    def test_tuners_list_the_carriers_one_tuner_lists_in_a_fraction_of_its_time(self):
+        for args, wiring, share in ((["-t", "0,2"], "", 0.55), (["-t", "0+2"], "input 2 0\n", 0.55),
+                                    (["-t", "2,0,3"], "tuner 3 DVB-S2 DVB-S2 NIM\n", 0.40)):
+            with self.subTest(args=args):
+                scan = Scan(args, text=bundled_with_tuner_2(wiring))
+                self.assertEqual(scan.status, 0, scan.stderr)
+                same_carriers(self, carriers_of(self.one), carriers_of(scan))
+                tuners = len(args[1].replace("+", ",").split(","))
+                self.assertRegex(scan.stderr, rf"^skyscan: 32 carriers in 4 sweeps on {tuners} tuners, \d+ searches, ")
+                # (A follower's own LNB requests change nothing here: had the
+                # cable been set through it, the list would be wrong.)
+                self.assertLess(scan.modelled_s, share * self.one.modelled_s)
+
+    def test_a_busy_tuner_is_left_out_and_the_others_scan(self):
+        scan = Scan(["-q", "-t", "0,2"], text=bundled_with_tuner_2("busy 2\n"))
+        self.assertEqual(scan.status, 0)
+        self.assertEqual(scan.stderr, "skyscan: tuner 2 is in use (another program, such as the receiver's menu, may "
+                                      "be watching it); it is left out\n")
+        same_carriers(self, carriers_of(self.one), carriers_of(scan))
+
+    def test_a_busy_tuner_keeps_its_cable_as_it_is_and_only_that_is_scanned(self):
+        for held, sweep in (("lnb high V", "vertical high band"), ("lnb low H", "horizontal low band")):
+            with self.subTest(held=held):
+                text = bundled_with_tuner_2("input 2 0\nbusy 0\n").replace("lnb low H", held)
+                scan = Scan(["-t", "0+2"], text=text)
+                self.assertEqual(scan.status, 0, scan.stderr)
+                self.assertIn(f"skyscan: tuner 0 shares its cable and holds it at {sweep}: only that sweep is scanned "
+                              "there\n", scan.stderr)
+                self.assertRegex(scan.stderr, r"skyscan: \d+ carriers in 1 sweep on 2 tuners")
+                self.assertEqual([line for line in scan.log if line.startswith(("ioctl FE_SET", "ioctl FE_DISEQC"))], [])
+                pol, band = held.split()[2][0], held.split()[1]
+                expected = [c for c in carriers_of(self.one) if c[0][0] == pol and (c[1] >= 11700000) == (band == "high")]
+                same_carriers(self, expected, carriers_of(scan))
+
+    def test_nothing_to_scan_when_every_tuner_is_busy(self):
+        scan = Scan(["-q", "-t", "0+2"], text=bundled_with_tuner_2("input 2 0\nbusy 0\nbusy 2\n"))
+        self.assertEqual((scan.status, scan.stdout), (1, ""))
+        self.assertTrue(scan.stderr.endswith("skyscan: none of the tuners given can scan now\n"), scan.stderr)
+
+    def test_each_tuner_on_a_single_cable_commands_its_own_user_band(self):
+        text = BUNDLED_EXACT.replace("tuner 1", "cable 50607\nuserband 1 1210\nuserband 2 1420\n"
+                                     "tuner 2 DVB-S2 DVB-S2 NIM\ntuner 1")
+        scan = Scan(["-q", "-t", "0,2", "-u", "50607:1:1210", "-u", "50607:2:1420"], text=text)
+        self.assertEqual((scan.status, scan.stderr), (0, ""))
+        self.assertEqual(sorted(scan.stdout.splitlines()), sorted(Scan(["-q"], text=BUNDLED_EXACT).stdout.splitlines()))
+        # EN 50607's "70" command: the user band, from 0, in the top five bits of the next byte.
+        bands = {int(line.split()[3], 16) >> 3 for line in scan.log if "MASTER_CMD 70" in line}
+        self.assertEqual(bands, {0, 1})
+
+    def test_tuner_lists_that_cannot_work_are_refused(self):
+        for args, message in (
+                (["-t", "0,0"], "skyscan: tuners '0,0' are not tuner numbers 0 to 7, each once, joined by , or +\n"),
+                (["-t", "0,8"], "skyscan: tuners '0,8' are not tuner numbers 0 to 7, each once, joined by , or +\n"),
+                (["-t", "0,2", "-u", "50494:1:1210"], "skyscan: user band '50494:1:1210' is one of 1; each of the 2 "
+                                                     "tuners needs one, and none loops through\n"),
+                (["-e", "99"], "skyscan: events '99' are not an open file descriptor\n")):
+            with self.subTest(args=args):
+                scan = Scan(args, text=bundled_with_tuner_2())
+                self.assertEqual((scan.status, scan.stderr), (2, message + "Try 'skyscan --help' for more information.\n"))
