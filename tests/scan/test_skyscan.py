@@ -491,10 +491,13 @@ class SeveralTuners(unittest.TestCase):
         cls.one = Scan(["-q"])
 
     def test_tuners_list_the_carriers_one_tuner_lists_in_a_fraction_of_its_time(self):
+        four = "tuner 3 DVB-S2 DVB-S2 NIM\n"
         for args, wiring, share in ((["-t", "0,2"], "", 0.55), (["-t", "0+2"], "input 2 0\n", 0.55),
-                                    (["-t", "2,0,3"], "tuner 3 DVB-S2 DVB-S2 NIM\n", 0.40)):
+                                    (["-t", "2,0,3"], four, 0.40), (["-t", "0,1,2,3"], four, 0.30),
+                                    (["-t", "0+1+2+3"], four + "input 1 0\ninput 2 0\ninput 3 0\n", 0.30)):
             with self.subTest(args=args):
-                scan = Scan(args, text=bundled_with_tuner_2(wiring))
+                text = bundled_with_tuner_2(wiring).replace("tuner 1 DVB-C", "tuner 1 DVB-S2")
+                scan = Scan(args, text=text)
                 self.assertEqual(scan.status, 0, scan.stderr)
                 same_carriers(self, carriers_of(self.one), carriers_of(scan))
                 tuners = len(args[1].replace("+", ",").split(","))
