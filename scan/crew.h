@@ -73,9 +73,9 @@ struct crew_report {
 // What the threads run on: too large for a stack, so callers give it
 // static storage, one per scan running at a time.
 #if defined(__SANITIZE_THREAD__)
-constexpr size_t kCrewStackBytes = 2048 * 1024;  // the thread checker keeps its own state there
+constexpr size_t kCrewStackBytes = size_t{2048} * 1024;  // the thread checker keeps its own state there
 #else
-constexpr size_t kCrewStackBytes = 256 * 1024;
+constexpr size_t kCrewStackBytes = size_t{256} * 1024;
 #endif
 struct crew_room {
   alignas(16) unsigned char stacks[kMaxCrew][kCrewStackBytes];

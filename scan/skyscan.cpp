@@ -6,6 +6,7 @@
 // soon as it is found, on standard output in skysweep's line format.
 // Progress goes to standard error while it is a terminal, and one summary
 // line at the end.
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
@@ -14,6 +15,7 @@
 #include <fcntl.h>
 #include <csignal>
 #include <getopt.h>
+#include <iterator>
 #include <sys/ioctl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -297,12 +299,12 @@ static int read_options(int argc, char **argv, options &o) {
 
 // One tuner of the scan: its nodes and, with -u, its user band.
 struct tuner_slot {
-  int index;   // in the order of -t
+  cable_tuner cable;              // with -u: the searches go through it
+  int index;                      // in the order of -t
   int number;
   int frontend_fd, blindscan_fd;  // -1 when not open
-  bool busy;                      // another program uses it: left out
-  cable_tuner cable;              // with -u: the searches go through it
   lnb_step cable_failed;          // the request a command failed at
+  bool busy;                      // another program uses it: left out
   bool line_set;                  // with -u: 13 V, tone off and the switches are set
 };
 
@@ -375,7 +377,7 @@ static void write_event(scan_run &run, const progress_point &p, bool now) {
   int n = snprintf(line, sizeof line,
                    "PROGRESS tuner=%d sweep=%d/%d phase=%s mhz=%d found=%u searches=%u seconds=%u left=%d\n", p.tuner,
                    p.sweep + 1, run.sweeps, p.gaps ? "gaps" : "sweep", p.mhz, run.found, run.tally->searches,
-                   static_cast<unsigned>(p.spent), p.left < 0 ? -1 : static_cast<int>(p.left + 0.5));
+                   static_cast<unsigned>(p.spent), p.left < 0 ? -1 : static_cast<int>(p.left));
   // Events are a courtesy too: a reader that goes away ends nothing.
   if (n > 0 && static_cast<size_t>(n) < sizeof line) (void)write_all(run.given->events_fd, line, static_cast<size_t>(n));
 }
@@ -385,9 +387,10 @@ static void show_progress(scan_run &run, const progress_point &p, bool now) {
   if (!run.progress) return;
   if (!now && seconds_since(run.shown) * 1e9 < kProgressNs) return;
   clock_gettime(CLOCK_MONOTONIC, &run.shown);
-  char spent[16], left[32] = "", t[16];
+  char spent[16], left[32] = "";
   format_duration(spent, sizeof spent, p.spent);
   if (p.left >= 0) {
+    char t[16];
     format_duration(t, sizeof t, p.left);
     (void)snprintf(left, sizeof left, ", %s %s left", p.bound ? "at most" : "about", t);
   }
@@ -738,8 +741,8 @@ static int hold_cable(const options &o, const scan_run &run, int cable, const pl
   if (busy < 0) return kCableFree;
   if (mates == 0) return kCableNothing;
   int held = held_sweep(o, run.slots[busy], sweeps, run.sweeps);
-  char setting[40];
   if (held >= 0) {
+    char setting[40];
     name_setting(setting, sizeof setting, o, sweeps[held]);
     (void)fprintf(stderr, "skyscan: tuner %d shares its cable and holds it at %s: only that sweep is scanned there\n",
                   run.slots[busy].number, setting);
@@ -763,8 +766,8 @@ static int reachable_sweeps(crew_plan &plan, planned_sweep *sweeps) {
   int kept = 0, moved[4] = {};
   for (int s = 0; s < plan.count; ++s)
     if (shown[s]) moved[s] = kept, sweeps[kept++] = sweeps[s];
-  for (int &setting : plan.cable_setting)
-    if (setting >= 0) setting = moved[setting];
+  std::transform(std::begin(plan.cable_setting), std::end(plan.cable_setting), std::begin(plan.cable_setting),
+                 [&moved](int setting) { return setting >= 0 ? moved[setting] : setting; });
   return plan.count = kept;
 }
 
@@ -774,7 +777,7 @@ static int scan_on_crew(const options &o, tuner_slot *slots) {
   scan_run run = {};
   start_run(o, run, slots, sweeps);
   plan = {sweeps, run.sweeps, {}, 0, {}};
-  for (int &setting : plan.cable_setting) setting = kCableNothing;
+  std::fill(std::begin(plan.cable_setting), std::end(plan.cable_setting), kCableNothing);
   for (int i = 0; i < o.tuner_count; ++i) plan.cable_setting[o.cable_of[i]] = kCableFree;
   for (int i = 0; i < o.tuner_count; ++i)
     if (slots[i].busy) plan.cable_setting[o.cable_of[i]] = hold_cable(o, run, o.cable_of[i], sweeps);

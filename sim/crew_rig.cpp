@@ -1,7 +1,9 @@
 // The in-process rig for scans on several tuners; see crew_rig.h.
 #include "crew_rig.h"
 
+#include <algorithm>
 #include <cstring>
+#include <iterator>
 #include <memory>
 
 #include "tuner_clocks.h"
@@ -97,7 +99,7 @@ void rig_scan(grid_model &model, const rig_wiring &wiring, const demodulator_hab
   default_range(request.lnb, &request.low_khz, &request.high_khz);
   planned_sweep sweeps[4];
   crew_plan plan = {sweeps, plan_sweeps(request, sweeps), {}, wiring.tuners, {}};
-  for (int &setting : plan.cable_setting) setting = kCableFree;
+  std::fill(std::begin(plan.cable_setting), std::end(plan.cable_setting), kCableFree);
   for (int i = 0; i < wiring.tuners; ++i) {
     r->tuners[i] = {r.get(), i, 0};
     plan.members[i] = {{search, &r->tuners[i]}, static_cast<uint8_t>(i / wiring.per_cable), nullptr};

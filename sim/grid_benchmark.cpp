@@ -365,7 +365,8 @@ void measure_tuners(const std::vector<satellite> &sats, const std::vector<grid_m
       for (const rig_line &l : many.lines) lines.lines.push_back({l.khz, l.lane, l.symbol_rate});
       score(lines, sats[i].carriers, cell.coarse, many.searches >= kPlainSearches, out.many[w]);
       out.many_ms[w] += many.duration_ms;
-      out.worst_share[w] = std::max(out.worst_share[w], static_cast<double>(many.duration_ms) / one_tuner_ms(one));
+      out.worst_share[w] = std::max(out.worst_share[w], static_cast<double>(many.duration_ms) /
+                                                            static_cast<double>(one_tuner_ms(one)));
     }
   }
 }
@@ -447,6 +448,7 @@ int main(int argc, char **argv) {
   if (every > 0) {
     std::vector<tuners_result> results(kCells);
     std::vector<std::thread> pool;
+    pool.reserve(static_cast<size_t>(threads));
     for (int i = 0; i < threads; ++i)
       pool.emplace_back([&] {
         std::vector<grid_model *> models = load_models(sats);

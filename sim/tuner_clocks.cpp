@@ -2,13 +2,17 @@
 #include "tuner_clocks.h"
 
 void clocks_init(tuner_clocks &c) {
-  c = {};
+  c.base_ms = 0;
+  for (int t = 0; t < kClockTuners; ++t) {
+    c.clock_ms[t] = c.busy_ms[t] = 0;
+    c.live[t] = c.waiting[t] = false;
+  }
   pthread_mutex_init(&c.lock, nullptr);
-  for (pthread_cond_t &t : c.turn) pthread_cond_init(&t, nullptr);
+  for (int t = 0; t < kClockTuners; ++t) pthread_cond_init(&c.turn[t], nullptr);
 }
 
 void clocks_destroy(tuner_clocks &c) {
-  for (pthread_cond_t &t : c.turn) pthread_cond_destroy(&t);
+  for (int t = 0; t < kClockTuners; ++t) pthread_cond_destroy(&c.turn[t]);
   pthread_mutex_destroy(&c.lock);
 }
 
