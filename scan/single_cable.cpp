@@ -49,14 +49,15 @@ uint8_t position_count(cable_standard standard) { return kPositions[standard]; }
 
 static bool mirrored(const user_band &band) { return band.standard == CABLE_EN50494; }
 
+static uint32_t largest_word(const user_band &band) { return (1u << kWordBits[band.standard]) - 1; }
+
 uint32_t tuning_word(const user_band &band, uint32_t if_khz) {
   uint32_t word = 0;
   if (band.standard == CABLE_EN50494)
     word = (if_khz + band.khz + kGridKHz[0] / 2) / kGridKHz[0] - kEn50494BaseMHz;
   else if (if_khz >= kEn50607BaseKHz)
     word = (if_khz - kEn50607BaseKHz + kGridKHz[1] / 2) / kGridKHz[1];
-  uint32_t largest = (1u << kWordBits[band.standard]) - 1;
-  return word < largest ? word : largest;
+  return word < largest_word(band) ? word : largest_word(band);
 }
 
 uint32_t centred_if_khz(const user_band &band, uint32_t word) {
@@ -65,6 +66,9 @@ uint32_t centred_if_khz(const user_band &band, uint32_t word) {
 }
 
 cable_message channel_command(const user_band &band, uint32_t word, uint8_t lane, bool high_band) {
+  // A word past the largest would spill into the user band's own bits and
+  // retune another receiver's band.
+  if (word > largest_word(band)) word = largest_word(band);
   uint8_t horizontal = word != 0 && lane == 0, high = word != 0 && high_band;
   uint8_t position = word != 0 ? band.position : 0, pin = band.has_pin ? 1 : 0;
   if (band.standard == CABLE_EN50494)
@@ -112,10 +116,11 @@ struct lattice {
 };
 static const lattice kLattice[] = {{3, 0x3, 4000}, {7, 0x1, 3500}};
 
-// The first lattice word from `word` on.
+// The first lattice word from `word` on, or past the largest word when
+// there is none.
 static uint32_t lattice_from(const user_band &band, uint32_t word) {
   const lattice &l = kLattice[band.standard];
-  while (((l.on >> (word % l.period)) & 1) == 0) ++word;
+  while (word <= largest_word(band) && ((l.on >> (word % l.period)) & 1) == 0) ++word;
   return word;
 }
 
@@ -213,7 +218,8 @@ static search_outcome search(void *context, uint32_t window_hz, uint32_t sr_min,
   uint32_t radius = kLattice[t.band->standard].radius_khz;
   // A fragment seen is what is there: searched again, it would only be seen again.
   for (uint32_t word = lattice_above(*t.band, t.covered_to - radius);
-       outcome == SEARCH_EMPTY && t.fragments == fragments && centred_if_khz(*t.band, word) < window + kWindowKHz;
+       outcome == SEARCH_EMPTY && t.fragments == fragments && word <= largest_word(*t.band) &&
+       centred_if_khz(*t.band, word) < window + kWindowKHz;
        word = lattice_from(*t.band, word + 1)) {
     // The same window through another command: a wide carrier up to the
     // radius past its edge is seen as any demodulator sees a quarter of a

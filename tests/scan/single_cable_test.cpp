@@ -186,6 +186,36 @@ TEST(SingleCable, WideCarriersAnywhereInAnEmptyStretchAreCentredByACommand) {
   }
 }
 
+TEST(SingleCable, AtTheTopOfTheBandEveryCommandKeepsToItsOwnUserBand) {
+  // The lattice's words past the largest would carry into the user band's
+  // bits: band 1 would retune band 2. Every command of a sweep's top, for
+  // the first and the last band of each standard, names its own band.
+  struct recorder {
+    uint8_t band_bits[64];
+    int count;
+    static bool send(void *context, const cable_message &m) {
+      auto &r = *static_cast<recorder *>(context);
+      bool en50494 = m.bytes[0] == 0xE0;
+      if (r.count < 64) r.band_bits[r.count++] = en50494 ? m.bytes[3] >> 5 : m.bytes[1] >> 3;
+      return true;
+    }
+    static search_outcome nothing(void *, uint32_t, uint32_t, uint32_t, blindscan_result *) { return SEARCH_EMPTY; }
+  };
+  for (const user_band &band : {kUb1, kJess1, user_band{CABLE_EN50607, 31, 0, false, 0, 2130000}}) {
+    recorder r = {};
+    scan_tally tally = {};
+    cable_tuner t = {&band, {recorder::nothing, &r}, recorder::send, &r, &tally};
+    cable_sweep(t, 0, true);
+    scan_driver d = cable_driver(t);
+    for (uint32_t w = 2120000; w < 2150000; w += 1000) {  // as after narrow carriers
+      blindscan_result result = {};
+      (void)d.search(d.context, w * 1000, 2000000, 45000000, &result);
+    }
+    ASSERT_GT(r.count, 0);
+    for (int i = 0; i < r.count; ++i) EXPECT_EQ(r.band_bits[i], band.number) << band.standard << " " << i;
+  }
+}
+
 TEST(Switches, RoutesAsReceiversMenusNameThem) {
   struct {
     const char *text;
