@@ -428,9 +428,9 @@ def main():
     parser = argparse.ArgumentParser(
         description=__doc__.split("\n\n")[0],
         epilog="Exit status 1 when skyscan misses its goal under either preference with a quarter-band reach (at least "
-               f"{100 * GOAL_RECALL:.0f}%% of the carriers in range listed exactly once, no duplicate, no phantom, "
+               f"{100 * GOAL_RECALL:.0f}% of the carriers in range listed exactly once, no duplicate, no phantom, "
                "no satellite with more searches than the plain sweeps, at most "
-               f"{100 * GOAL_SEARCH_SHARE:.0f}%% of their searches in total), or the plain sweeps list a "
+               f"{100 * GOAL_SEARCH_SHARE:.0f}% of their searches in total), or the plain sweeps list a "
                "duplicate or a phantom. With --cable, exit status 1 when a user band lists a duplicate, a phantom or a "
                "carrier cut off at its edges, or measures worse than direct reception, or when four tuners on one "
                "cable list a duplicate or a phantom on a satellite where one tuner lists none; each goal is reported.")
