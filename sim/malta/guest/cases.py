@@ -180,8 +180,11 @@ def check_skyscan_case(name, text, args):
 
 
 # ---- skyscan on several tuners at once -----------------------------------
-# name, description, skyscan's arguments, how many tuners must search
-TWO_TUNERS_SAT = ("tuner 0 DVB-S2 DVB-S2 NIM A\ntuner 1 DVB-S2 DVB-S2 NIM B\n"
+# name, description, skyscan's arguments, how many tuners must search.
+# Measured exactly: a carrier measured differently at each step would be
+# listed, and searched beside, where the step that found it first put it,
+# and which tuner gets there first is up to the kernel's scheduling.
+TWO_TUNERS_SAT = ("tuner 0 DVB-S2 DVB-S2 NIM A\ntuner 1 DVB-S2 DVB-S2 NIM B\njitter off\n"
                   + "".join(line + "\n" for line in DEFAULT_SAT.splitlines() if line.startswith("tp ")))
 SKYSCAN_TUNER_CASES = [
     ("skyscan, two tuners on their own cables", TWO_TUNERS_SAT, ["-q", "-t", "0,1"], 2),
