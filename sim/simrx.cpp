@@ -6,7 +6,8 @@
 // $SIMRX_LNB, the demodulator preference from $SIMRX_DEMOD, its reach from
 // $SIMRX_REACH, its window from $SIMRX_WINDOW and its measurement error from
 // $SIMRX_ERROR when set), and logs every request the tool makes to
-// $SIMRX_DIR/requests.log. Each satellite tuner has a cable of its own unless
+// $SIMRX_DIR/requests.log, a request naming its node while another tuner is
+// in use, as the driver model in the kernel logs it. Each satellite tuner has a cable of its own unless
 // it takes another's ("input"); a busy tuner opens read-only alone.
 // Time is modelled: each tuner has a clock that its thread's requests and
 // waits run on, which the tool's monotonic clock shows; threads on several
@@ -27,6 +28,7 @@
 #include <sys/ioctl.h>
 #include <sys/stat.h>
 #include <sys/syscall.h>
+#include <sys/uio.h>
 #include <sys/sysmacros.h>
 #include <unistd.h>
 
@@ -86,6 +88,29 @@ static F real(const char *name) {
   return reinterpret_cast<F>(dlsym(RTLD_NEXT, name));
 }
 
+static bool starts_with(const char *text, const char *prefix) { return strncmp(text, prefix, strlen(prefix)) == 0; }
+
+// The node of the calling thread's request being answered, if any.
+struct request_node {
+  int tuner = -1;
+  bool device = false;
+};
+static thread_local request_node t_request;
+
+static bool in_use(int tuner) { return g_tuners[tuner].device_fd >= 0 || g_tuners[tuner].frontend_fd >= 0; }
+
+// A request line names its node while another tuner is in use, so that
+// lines of several tuners stay apart; a tool alone on one tuner logs as it
+// always did.
+static void node_tag(char *tag, size_t size) {
+  tag[0] = '\0';
+  for (int n = 0; t_request.tuner >= 0 && n < kMaxTuners; ++n) {
+    if (n == t_request.tuner || !in_use(n)) continue;
+    snprintf(tag, size, "%s%d ", t_request.device ? kBlindscanPrefix : kFrontendPrefix, t_request.tuner);
+    return;
+  }
+}
+
 // NOLINTNEXTLINE(cert-dcl50-cpp): printf-style, checked by the format attribute
 static void log_line(const char *format, ...) __attribute__((format(printf, 1, 2)));
 static void log_line(const char *format, ...) {  // NOLINT(cert-dcl50-cpp)
@@ -98,10 +123,13 @@ static void log_line(const char *format, ...) {  // NOLINT(cert-dcl50-cpp)
   if (n < 0) return;
   size_t length = static_cast<size_t>(n) < sizeof line - 1 ? static_cast<size_t>(n) : sizeof line - 2;
   line[length++] = '\n';
-  if (write(g_log, line, length) < 0) return;  // nowhere left to report it
+  static const char kRequest[] = "ioctl ";
+  char tag[48];
+  node_tag(tag, sizeof tag);
+  size_t head = tag[0] != '\0' && starts_with(line, kRequest) ? sizeof kRequest - 1 : 0;
+  iovec parts[] = {{line, head}, {tag, head != 0 ? strlen(tag) : 0}, {line + head, length - head}};
+  if (writev(g_log, parts, 3) < 0) return;  // nowhere left to report it
 }
-
-static bool starts_with(const char *text, const char *prefix) { return strncmp(text, prefix, strlen(prefix)) == 0; }
 
 // The tuner number after a node prefix, or -1 when the rest is not a plain
 // number.
@@ -630,8 +658,12 @@ SIM_EXPORT int ioctl(int fd, unsigned long request, ...) {
     int tuner = -1;
     bool device = false;
     lnb_access access = LNB_SWITCHES;
-    if (simulated_fd(fd, &tuner, &device, &access))
-      return device ? device_ioctl(tuner, request, arg) : frontend_ioctl(tuner, request, arg, access);
+    if (simulated_fd(fd, &tuner, &device, &access)) {
+      t_request = {tuner, device};
+      int ret = device ? device_ioctl(tuner, request, arg) : frontend_ioctl(tuner, request, arg, access);
+      t_request = {};
+      return ret;
+    }
   }
   return real<int (*)(int, unsigned long, void *)>("ioctl")(fd, request, arg);
 }

@@ -522,7 +522,7 @@ class SeveralTuners(unittest.TestCase):
                 self.assertIn(f"skyscan: tuner 0 shares its cable and holds it at {sweep}: only that sweep is scanned "
                               "there\n", scan.stderr)
                 self.assertRegex(scan.stderr, r"skyscan: \d+ carriers in 1 sweep on 2 tuners")
-                self.assertEqual([line for line in scan.log if line.startswith(("ioctl FE_SET", "ioctl FE_DISEQC"))], [])
+                self.assertEqual([line for line in scan.log if " FE_SET" in line or " FE_DISEQC" in line], [])
                 pol, band = held.split()[2][0], held.split()[1]
                 expected = [c for c in carriers_of(self.one) if c[0][0] == pol and (c[1] >= 11700000) == (band == "high")]
                 same_carriers(self, expected, carriers_of(scan))
@@ -539,7 +539,8 @@ class SeveralTuners(unittest.TestCase):
         self.assertEqual((scan.status, scan.stderr), (0, ""))
         self.assertEqual(sorted(scan.stdout.splitlines()), sorted(Scan(["-q"], text=BUNDLED_EXACT).stdout.splitlines()))
         # EN 50607's "70" command: the user band, from 0, in the top five bits of the next byte.
-        bands = {int(line.split()[3], 16) >> 3 for line in scan.log if "MASTER_CMD 70" in line}
+        commands = [line.split("MASTER_CMD ")[1].split() for line in scan.log if "MASTER_CMD 70" in line]
+        bands = {int(words[1], 16) >> 3 for words in commands}
         self.assertEqual(bands, {0, 1})
 
     def test_tuner_lists_that_cannot_work_are_refused(self):

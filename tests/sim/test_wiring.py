@@ -21,13 +21,18 @@ OVERLAP = ["0=V*6", "1=H*9"]
 OVERLAP_COST = ("searches=15 locked=6 lnb=2 diseqc=0 waited_ms=2750 modelled_ms=12070 "
                 "tuners=2 busy_ms.0=6320 busy_ms.1=10070")
 
+# With two tuners in use, a request line names its node, as the kernel's
+# driver model logs it.
+FRONTEND0, FRONTEND1 = "ioctl /dev/dvb/adapter0/frontend0 ", "ioctl /dev/dvb/adapter0/frontend1 "
+
 # (what, description lines, launcher options, arguments, rates found by
 # tuner, lines in the log, cost line)
 SEARCHES = [
     ("each tuner's cable keeps its own polarisation", "", [], OVERLAP, {0: {V}, 1: {H}},
-     ["ioctl FE_SET_VOLTAGE SEC_VOLTAGE_13 -> 0", "ioctl FE_SET_VOLTAGE SEC_VOLTAGE_18 -> 0"], OVERLAP_COST),
+     [FRONTEND0 + "FE_SET_VOLTAGE SEC_VOLTAGE_13 -> 0", FRONTEND1 + "FE_SET_VOLTAGE SEC_VOLTAGE_18 -> 0"],
+     OVERLAP_COST),
     ("a tuner looping through sees its driver's setting, not its own request", "input 1 0\n", [],
-     ["0=V*3", "1=H*3"], {0: {V}, 1: {V}}, ["ioctl FE_SET_VOLTAGE SEC_VOLTAGE_18 -> 0"],
+     ["0=V*3", "1=H*3"], {0: {V}, 1: {V}}, [FRONTEND1 + "FE_SET_VOLTAGE SEC_VOLTAGE_18 -> 0"],
      "searches=6 locked=4 lnb=1 diseqc=0 waited_ms=2300 modelled_ms=4970 tuners=2 busy_ms.0=2970 busy_ms.1=2950"),
 ]
 
