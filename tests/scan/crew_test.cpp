@@ -5,6 +5,7 @@
 // a busy tuner is never switched.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdlib>
 
 #include "crew_rig.h"
@@ -58,8 +59,11 @@ TEST(Crew, ListsWhatOneTunerListsHoweverTheTunersAreWired) {
     rig_result many;
     rig_scan(*f.model, w, nullptr, {-1, 0}, many);
     expect_same_list(one.lines, many.lines);
-    // Every tuner took part, and the run ended before one tuner's would.
-    for (int i = 0; i < w.tuners; ++i) EXPECT_GT(many.report.searches[i], 0u) << i;
+    // The work is shared out: no tuner makes fewer than three quarters of
+    // the searches of the busiest, and the run ends before one tuner's would.
+    uint32_t most = 0;
+    for (int i = 0; i < w.tuners; ++i) most = std::max(most, many.report.searches[i]);
+    for (int i = 0; i < w.tuners; ++i) EXPECT_GE(4 * many.report.searches[i], 3 * most) << i;
     EXPECT_LT(many.duration_ms, one.duration_ms);
     // A cable's setting changes only for all its tuners at once.
     EXPECT_LE(many.switches, 4u * static_cast<uint32_t>(w.tuners / w.per_cable) + many.report.pieces);
